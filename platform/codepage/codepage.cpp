@@ -1,0 +1,138 @@
+#include "platform/codepage/codepage.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace platform::codepage {
+namespace {
+
+// A single-byte code page (the OEM code pages are) as two tables built once through iconv, so that every conversion is a
+// lookup and no byte can make it fail.
+struct Table {
+    std::string name;
+    std::array<std::string, 256> to_utf8;
+    std::unordered_map<char32_t, char> from_unicode;
+};
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes one UTF-8 character at text[i]; advances i. Malformed input yields U+FFFD per byte.
+char32_t NextUtf8(std::string_view text, std::size_t& i) {
+    auto b = static_cast<unsigned char>(text[i]);
+    int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+    if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+    for (int k = 1; k <= extra; ++k) {
+        auto cont = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+        if ((cont & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        c = (c << 6) | (cont & 0x3F);
+    }
+    i += static_cast<std::size_t>(extra) + 1;
+    return c;
+}
+
+std::unique_ptr<Table> BuildTable(std::string_view name) {
+    iconv_t cd = ::iconv_open("UTF-32LE", std::string(name).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return nullptr;
+    }
+    auto table = std::make_unique<Table>();
+    table->name = std::string(name);
+    for (int b = 0; b < 256; ++b) {
+        char in = static_cast<char>(b);
+        unsigned char out[8] = {};
+        char* inp = &in;
+        char* outp = reinterpret_cast<char*>(out);
+        std::size_t inleft = 1;
+        std::size_t outleft = sizeof out;
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        std::size_t r = ::iconv(cd, &inp, &inleft, &outp, &outleft);
+        std::string& slot = table->to_utf8[static_cast<std::size_t>(b)];
+        if (r == static_cast<std::size_t>(-1) || outleft != sizeof out - 4) {
+            slot.assign(1, '?');
+            continue;
+        }
+        char32_t c = static_cast<char32_t>(out[0] | (out[1] << 8) | (out[2] << 16) | (out[3] << 24));
+        AppendUtf8(slot, c);
+        table->from_unicode.emplace(c, static_cast<char>(b));
+    }
+    ::iconv_close(cd);
+    return table;
+}
+
+std::mutex g_mutex;
+std::shared_ptr<const Table> g_table;
+
+std::shared_ptr<const Table> Current() {
+    std::lock_guard lock(g_mutex);
+    if (!g_table) {
+        g_table = BuildTable(kDefaultOemCodePage);
+    }
+    return g_table;
+}
+
+}  // namespace
+
+bool SetOemCodePage(std::string_view name) {
+    auto table = BuildTable(name);
+    if (!table) {
+        return false;
+    }
+    std::lock_guard lock(g_mutex);
+    g_table = std::move(table);
+    return true;
+}
+
+std::string OemCodePage() { return Current()->name; }
+
+std::string OemToUtf8(std::string_view oem) {
+    auto table = Current();
+    std::string out;
+    out.reserve(oem.size());
+    for (char ch : oem) {
+        out += table->to_utf8[static_cast<unsigned char>(ch)];
+    }
+    return out;
+}
+
+std::string Utf8ToOem(std::string_view utf8) {
+    auto table = Current();
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t c = NextUtf8(utf8, i);
+        auto it = table->from_unicode.find(c);
+        out += it != table->from_unicode.end() ? it->second : '?';
+    }
+    return out;
+}
+
+std::string OemLineBreak() { return Current()->to_utf8[0x14]; }
+
+}  // namespace platform::codepage

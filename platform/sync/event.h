@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <span>
+
+namespace platform {
+
+// A waitable event on an eventfd: manual-reset events stay signalled until cleared, auto-reset
+// events are consumed by the one wait that sees them. Several events can be waited on at once.
+class Event {
+public:
+    enum class Mode { ManualReset, AutoReset };
+
+    explicit Event(Mode mode = Mode::ManualReset, bool signalled = false);
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    void Set();
+    void Clear();
+    // Tests the event without waiting; an auto-reset event found signalled is consumed.
+    bool IsSet();
+
+    Mode mode() const { return mode_; }
+    int fd() const { return fd_; }
+
+    // Consumes the signal of an auto-reset event that a poll found readable; false when another
+    // waiter took it first. Manual-reset events are left as they are.
+    bool TryConsume();
+
+private:
+    Mode mode_;
+    int fd_;
+};
+
+inline constexpr int kWaitTimeout = -1;
+inline constexpr int kWaitFailed = -2;
+inline constexpr int kInfinite = -1;
+
+// Waits until one of the events is signalled and returns its index (the lowest when several are),
+// kWaitTimeout when timeout_ms (kInfinite for no limit) passed first, kWaitFailed when the
+// platform wait failed.
+int WaitAny(std::span<Event* const> events, int timeout_ms);
+
+}  // namespace platform
