@@ -8,7 +8,7 @@
 // length is also the position of the next write; reads advance a separate read position. Reads
 // and writes that would run past the valid bytes or the capacity are refused whole.
 class CDataBuffer {
-public:
+  public:
     static constexpr int kCapacity = 1024;
 
     CDataBuffer() = default;
@@ -38,7 +38,7 @@ public:
         return {data_.data(), static_cast<std::size_t>(length_)};
     }
 
-private:
+  private:
     std::array<std::uint8_t, kCapacity> data_{};
     int length_ = 0;
     int read_pos_ = 0;

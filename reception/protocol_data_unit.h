@@ -5,7 +5,7 @@
 // Base of every protocol data unit: a value object that writes its wire form into a buffer and
 // reads it back.
 class CProtocolDataUnit {
-public:
+  public:
     virtual ~CProtocolDataUnit() = default;
 
     // Resets the buffer and writes the unit's wire form into it.

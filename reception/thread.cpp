@@ -7,7 +7,9 @@
 
 TlThread::TlThread() = default;
 
-TlThread::~TlThread() { Stop(); }
+TlThread::~TlThread() {
+    Stop();
+}
 
 bool TlThread::CreateThread() {
     if (thread_.joinable() || stop_.IsSet()) {
@@ -22,7 +24,9 @@ bool TlThread::CreateThread() {
     return true;
 }
 
-void TlThread::InitInstance() { Main(); }
+void TlThread::InitInstance() {
+    Main();
+}
 
 void TlThread::RequestStop() {
     stop_.Set();
@@ -51,7 +55,8 @@ void TlThread::Stop() {
 
 bool TlThread::IsStopRequested() {
     platform::Event* stop = &stop_;
-    return platform::WaitAny(std::span<platform::Event* const>(&stop, 1), 0) != platform::kWaitTimeout;
+    return platform::WaitAny(std::span<platform::Event* const>(&stop, 1), 0) !=
+           platform::kWaitTimeout;
 }
 
 int TlThread::Sleep(int ms) {

@@ -10,7 +10,7 @@
 // stop event: every wait of the worker also watches that event, so a stop takes effect within one
 // wait. The object belongs to whoever contains it and outlives its thread.
 class TlThread {
-public:
+  public:
     TlThread();
     virtual ~TlThread();
     TlThread(const TlThread&) = delete;
@@ -36,12 +36,12 @@ public:
 
     platform::Event& stop_event() { return stop_; }
 
-protected:
+  protected:
     // Runs on the new thread; the default calls Main. Returning ends the thread.
     virtual void InitInstance();
     virtual void Main() {}
 
-private:
+  private:
     platform::Event stop_{platform::Event::Mode::ManualReset};
     std::thread thread_;
     std::atomic<bool> running_{false};
@@ -51,7 +51,7 @@ private:
 // A TlThread that runs one member function of an object of class T, passing the thread object.
 template <class T>
 class TlThreadClassFunction : public TlThread {
-public:
+  public:
     using Function = void (T::*)(TlThread*);
 
     ~TlThreadClassFunction() override { Stop(); }
@@ -59,7 +59,7 @@ public:
     Function function = nullptr;
     T* object = nullptr;
 
-protected:
+  protected:
     void InitInstance() override {
         if (object != nullptr && function != nullptr) {
             (object->*function)(this);

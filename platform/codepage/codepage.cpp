@@ -10,8 +10,8 @@
 namespace platform::codepage {
 namespace {
 
-// A single-byte code page (the OEM code pages are) as two tables built once through iconv, so that every conversion is a
-// lookup and no byte can make it fail.
+// A single-byte code page (the OEM code pages are) as two tables built once through iconv, so that
+// every conversion is a lookup and no byte can make it fail.
 struct Table {
     std::string name;
     std::array<std::string, 256> to_utf8;
@@ -78,7 +78,8 @@ std::unique_ptr<Table> BuildTable(std::string_view name) {
             slot.assign(1, '?');
             continue;
         }
-        char32_t c = static_cast<char32_t>(out[0] | (out[1] << 8) | (out[2] << 16) | (out[3] << 24));
+        char32_t c =
+            static_cast<char32_t>(out[0] | (out[1] << 8) | (out[2] << 16) | (out[3] << 24));
         AppendUtf8(slot, c);
         table->from_unicode.emplace(c, static_cast<char>(b));
     }
@@ -109,7 +110,9 @@ bool SetOemCodePage(std::string_view name) {
     return true;
 }
 
-std::string OemCodePage() { return Current()->name; }
+std::string OemCodePage() {
+    return Current()->name;
+}
 
 std::string OemToUtf8(std::string_view oem) {
     auto table = Current();
@@ -133,6 +136,8 @@ std::string Utf8ToOem(std::string_view utf8) {
     return out;
 }
 
-std::string OemLineBreak() { return Current()->to_utf8[0x14]; }
+std::string OemLineBreak() {
+    return Current()->to_utf8[0x14];
+}
 
 }  // namespace platform::codepage

@@ -59,7 +59,9 @@ std::string AbstractAddress(std::string_view name) {
     return "tolvane-mailslot" + upper;
 }
 
-Mailslot::~Mailslot() { Close(); }
+Mailslot::~Mailslot() {
+    Close();
+}
 
 Mailslot::Mailslot(Mailslot&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), max_size_(other.max_size_) {}

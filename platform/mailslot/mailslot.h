@@ -19,7 +19,7 @@ namespace platform::mailslot {
 std::string AbstractAddress(std::string_view name);
 
 class Mailslot {
-public:
+  public:
     struct Info {
         std::size_t next_size = 0;  // size of the next datagram
         std::size_t waiting = 0;    // datagrams waiting (0 or at least 1)
@@ -46,7 +46,7 @@ public:
     std::optional<std::size_t> Read(std::span<std::uint8_t> out);
     void Close();
 
-private:
+  private:
     int fd_ = -1;
     std::size_t max_size_ = 0;
 };
@@ -59,7 +59,7 @@ WriteResult Write(std::string_view name, std::span<const std::uint8_t> data);
 
 // A write handle on a local mailslot, for senders that write repeatedly.
 class Writer {
-public:
+  public:
     Writer() = default;
     ~Writer();
     Writer(Writer&& other) noexcept;
@@ -69,7 +69,7 @@ public:
     static std::optional<Writer> Open(std::string_view name);
     WriteResult Write(std::span<const std::uint8_t> data);
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -11,7 +11,8 @@
 
 namespace platform {
 
-Event::Event(Mode mode, bool signalled) : mode_(mode), fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+Event::Event(Mode mode, bool signalled)
+    : mode_(mode), fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (fd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
@@ -20,7 +21,9 @@ Event::Event(Mode mode, bool signalled) : mode_(mode), fd_(::eventfd(0, EFD_NONB
     }
 }
 
-Event::~Event() { ::close(fd_); }
+Event::~Event() {
+    ::close(fd_);
+}
 
 void Event::Set() {
     const std::uint64_t one = 1;
@@ -56,7 +59,8 @@ int WaitAny(std::span<Event* const> events, int timeout_ms) {
     for (;;) {
         int wait = timeout_ms;
         if (timeout_ms > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
         int ready = ::poll(fds.data(), fds.size(), wait);

@@ -8,7 +8,7 @@ namespace platform {
 // A waitable event on an eventfd: manual-reset events stay signalled until cleared, auto-reset
 // events are consumed by the one wait that sees them. Several events can be waited on at once.
 class Event {
-public:
+  public:
     enum class Mode { ManualReset, AutoReset };
 
     explicit Event(Mode mode = Mode::ManualReset, bool signalled = false);
@@ -28,7 +28,7 @@ public:
     // waiter took it first. Manual-reset events are left as they are.
     bool TryConsume();
 
-private:
+  private:
     Mode mode_;
     int fd_;
 };

@@ -22,7 +22,9 @@ TEST(Codepage, EveryOemByteConvertsAndUnmappableBecomesQuestionMark) {
     EXPECT_EQ(cp::Utf8ToOem("日本"), "??");
     // Malformed UTF-8 costs one '?' per bad byte and never stops the conversion.
     EXPECT_EQ(cp::Utf8ToOem("a\xC3"), "a?");
-    EXPECT_EQ(cp::Utf8ToOem("\xFF" "b"), "?b");
+    EXPECT_EQ(cp::Utf8ToOem("\xFF"
+                            "b"),
+              "?b");
 }
 
 TEST(Codepage, LineBreakCharacterIsDistinctAndSwitchable) {

@@ -11,7 +11,9 @@ namespace ms = platform::mailslot;
 
 namespace {
 // Abstract socket names are per network namespace: give each test run a name of its own.
-std::string UniqueName(const char* base) { return std::string(base) + std::to_string(::getpid()); }
+std::string UniqueName(const char* base) {
+    return std::string(base) + std::to_string(::getpid());
+}
 }  // namespace
 
 TEST(Mailslot, NameIsExclusiveUntilClosed) {
