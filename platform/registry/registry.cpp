@@ -1,0 +1,219 @@
+#include "platform/registry/registry.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/registry/desktop_entry.h"
+#include "platform/registry/file_io.h"
+
+namespace platform::registry {
+namespace {
+
+constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
+// Desktop entries are small; anything larger is not ours to read.
+constexpr std::size_t kMaxDesktopEntryBytes = 64 * 1024;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view TrimSlashes(std::string_view key) {
+    while (!key.empty() && key.front() == '\\') {
+        key.remove_prefix(1);
+    }
+    while (!key.empty() && key.back() == '\\') {
+        key.remove_suffix(1);
+    }
+    return key;
+}
+
+std::string FullKey(std::string_view key) {
+    key = TrimSlashes(key);
+    std::string full(kRoot);
+    if (!key.empty()) {
+        full += '\\';
+        full += key;
+    }
+    return full;
+}
+
+bool IsRunKey(std::string_view key) {
+    return EqualsNoCase(TrimSlashes(key), kRunKey);
+}
+
+std::filesystem::path HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd pwd{};
+    passwd* result = nullptr;
+    if (::getpwuid_r(::geteuid(), &pwd, buffer.data(), buffer.size(), &result) == 0 && result &&
+        result->pw_dir != nullptr) {
+        return result->pw_dir;
+    }
+    return "/";
+}
+
+}  // namespace
+
+Hive::Hive(std::filesystem::path config_home) : config_home_(std::move(config_home)) {}
+
+Hive Hive::CurrentUser() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        return Hive(xdg);
+    }
+    return Hive(HomeFolder() / ".config");
+}
+
+std::filesystem::path Hive::RegistryFile() const {
+    return config_home_ / "Brannock" / "Tolvane Corvessan" / "user.reg";
+}
+
+std::filesystem::path Hive::AutostartFile() const {
+    return config_home_ / "autostart" / "tolvane-corvessan.desktop";
+}
+
+bool Hive::IsAutostart(std::string_view key, std::string_view name) {
+    return IsRunKey(key) && EqualsNoCase(name, kAutostartValue);
+}
+
+Hive::Load Hive::LoadDocument(RegDocument& doc) const {
+    std::string text;
+    switch (ReadWholeFile(RegistryFile(), kMaxRegistryFileBytes, text)) {
+        case ReadStatus::Missing:
+            doc = RegDocument();
+            return Load::Ok;
+        case ReadStatus::Failed:
+            return Load::Unreadable;
+        case ReadStatus::TooLarge:
+            break;
+        case ReadStatus::Ok:
+            if (auto parsed = RegDocument::Parse(text)) {
+                doc = std::move(*parsed);
+                return Load::Ok;
+            }
+            break;
+    }
+    // Not ours to overwrite: keep it aside for the user and start afresh.
+    if (!SetFileAside(RegistryFile())) {
+        return Load::Unreadable;
+    }
+    doc = RegDocument();
+    return Load::Ok;
+}
+
+bool Hive::StoreDocument(const RegDocument& doc) const {
+    return WriteFileAtomically(RegistryFile(), doc.Serialize());
+}
+
+bool Hive::KeyExists(std::string_view key) const {
+    if (TrimSlashes(key).empty() || IsRunKey(key)) {
+        return true;
+    }
+    RegDocument doc;
+    return LoadDocument(doc) == Load::Ok && doc.HasKey(FullKey(key));
+}
+
+bool Hive::CreateKey(std::string_view key) const {
+    if (TrimSlashes(key).empty() || IsRunKey(key)) {
+        return true;
+    }
+    RegDocument doc;
+    if (LoadDocument(doc) != Load::Ok) {
+        return false;
+    }
+    if (doc.HasKey(FullKey(key))) {
+        return true;
+    }
+    return doc.CreateKey(FullKey(key)) && StoreDocument(doc);
+}
+
+std::optional<RegValue> Hive::QueryValue(std::string_view key, std::string_view name) const {
+    if (IsAutostart(key, name)) {
+        std::string content;
+        switch (ReadWholeFile(AutostartFile(), kMaxDesktopEntryBytes, content)) {
+            case ReadStatus::Missing:
+                return std::nullopt;
+            case ReadStatus::Ok:
+                return RegValue::Text(ProgramFromEntry(content).value_or(std::string()));
+            default:
+                // It is there, whatever it holds.
+                return RegValue::Text("");
+        }
+    }
+    RegDocument doc;
+    if (LoadDocument(doc) != Load::Ok) {
+        return std::nullopt;
+    }
+    return doc.Query(FullKey(key), name);
+}
+
+bool Hive::SetValue(std::string_view key, std::string_view name, const RegValue& value) const {
+    if (IsAutostart(key, name)) {
+        if (value.type != kRegSz) {
+            return false;
+        }
+        const std::string_view data(value.data);
+        const std::string program(data.substr(0, data.find('\0')));
+        return WriteFileAtomically(AutostartFile(), AutostartEntry(program));
+    }
+    RegDocument doc;
+    if (LoadDocument(doc) != Load::Ok) {
+        return false;
+    }
+    return doc.Set(FullKey(key), name, value) && StoreDocument(doc);
+}
+
+bool Hive::DeleteValue(std::string_view key, std::string_view name) const {
+    if (IsAutostart(key, name)) {
+        std::error_code ec;
+        return std::filesystem::remove(AutostartFile(), ec);
+    }
+    RegDocument doc;
+    if (LoadDocument(doc) != Load::Ok) {
+        return false;
+    }
+    return doc.Remove(FullKey(key), name) && StoreDocument(doc);
+}
+
+std::optional<RegistryKey> RegistryKey::Open(const Hive& hive, std::string_view path, bool create) {
+    const bool ok = create ? hive.CreateKey(path) : hive.KeyExists(path);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return RegistryKey(hive, std::string(TrimSlashes(path)));
+}
+
+std::uint32_t RegistryKey::ValueType(std::string_view name) const {
+    const auto value = QueryValue(name);
+    return value ? value->type : kRegNone;
+}
+
+std::optional<RegValue> RegistryKey::QueryValue(std::string_view name) const {
+    return hive_.QueryValue(path_, name);
+}
+
+bool RegistryKey::SetValue(std::string_view name, const RegValue& value) const {
+    return hive_.SetValue(path_, name, value);
+}
+
+bool RegistryKey::DeleteValue(std::string_view name) const {
+    return hive_.DeleteValue(path_, name);
+}
+
+}  // namespace platform::registry
