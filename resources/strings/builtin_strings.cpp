@@ -1,0 +1,60 @@
+#include "resources/strings/builtin_strings.h"
+
+namespace strings {
+namespace {
+
+constexpr BuiltinString kTable[] = {
+    {kOk, "OK", "Shared"},
+    {kCancel, "Cancel", "Shared"},
+    {kBrowse, "Browse", "Shared"},
+    {kMessagesReceived, "Messages received", "PopupForm"},
+    {kPrevMessage, "Prev message", "PopupForm"},
+    {kNextMessage, "Next message", "PopupForm"},
+    {kCopy, "Copy", "PopupForm"},
+    {kWroteTo, "%s wrote to %s:", "PopupForm"},
+    {kNoMessages, "No messages", "PopupForm"},
+    {kChangeOptions, "Change options...", "TrayMenu"},
+    {kAbout, "About...", "TrayMenu"},
+    {kExit, "Exit Tolvane", "TrayMenu"},
+    {kTrayTip, "Tolvane Corvessan 2.0", "TrayTip"},
+    {kAboutCaption, "About Tolvane", "AboutForm"},
+    {kAboutProduct, "Tolvane Corvessan 2.0", "AboutForm"},
+    {kAboutDescription, "'net send' message receiver", "AboutForm"},
+    {kAboutFeedback, "Feedback:", "AboutForm"},
+    {kAboutHomepage, "Homepage:", "AboutForm"},
+    {kOptionsCaption, "Options", "OptionsForm"},
+    {kOptionsGeneral, "General", "OptionsForm"},
+    {kOptionsSystem, "System", "OptionsForm"},
+    {kOptionsInterface, "Interface", "OptionsForm"},
+    {kOptionsSoundEffects, "Sound effects", "OptionsForm"},
+    {kOptionsBehaviour, "Behaviour", "OptionsForm"},
+    {kOptionsMessageReception, "Message reception", "OptionsForm"},
+    {kSysHeading, "System", "OptionsPageSys"},
+    {kSysLaunchGroup, "Tolvane launch", "OptionsPageSys"},
+    {kSysLaunchOnStartup, "Launch Tolvane on Windows startup", "OptionsPageSys"},
+    {kSysLanguageGroup, "Interface language", "OptionsPageSys"},
+    {kSysSelectLanguage, "Select your preferred language:", "OptionsPageSys"},
+    {kSysTranslator, "Translator:", "OptionsPageSys"},
+    {kSysVersion, "Version:", "OptionsPageSys"},
+    {kSysRestartNote, "Note: restart Tolvane for language change to take effect", "OptionsPageSys"},
+    {kSoundHeading, "Sound effects", "OptionsPageSound"},
+    {kSoundEnable, "Enable sound effects", "OptionsPageSound"},
+    {kSoundEventColumn, "Event", "OptionsPageSound"},
+    {kSoundFileColumn, "Sound file name", "OptionsPageSound"},
+    {kSoundBroadcast, "Broadcast message", "OptionsPageSound"},
+    {kSoundPersonal, "Personal message", "OptionsPageSound"},
+    {kRecvHeading, "Message reception", "OptionsPageRecv"},
+    {kRecvPopupGroup, "Popup message window", "OptionsPageRecv"},
+    {kRecvClosePopup, "Close popup message window", "OptionsPageRecv"},
+    {kRecvManually, "Manually", "OptionsPageRecv"},
+    {kRecvAtExpiration, "At expiration of", "OptionsPageRecv"},
+    {kRecvSeconds, "sec.", "OptionsPageRecv"},
+};
+
+}  // namespace
+
+std::span<const BuiltinString> BuiltinStrings() {
+    return kTable;
+}
+
+}  // namespace strings

@@ -1,0 +1,55 @@
+#include "shell/desktop/window_utils.h"
+
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+
+void TlClipboard::CopyText(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard == nullptr) {
+        return;  // no clipboard: nothing is copied and nothing reported
+    }
+    clipboard->setText(text, QClipboard::Clipboard);
+}
+
+bool IsWindowsXPOrLater() {
+    return true;
+}
+
+void FitLabelToText(QLabel* label) {
+    if (label == nullptr) {
+        return;
+    }
+    const QFontMetrics metrics(label->font());
+    const QSize text = metrics.size(Qt::TextSingleLine, label->text());
+    if (text.isEmpty() && !label->text().isEmpty()) {
+        return;  // measuring failed: leave the label as it is
+    }
+    label->resize(text.width() + 2, text.height());
+}
+
+QPixmap MakeKeyTransparent(const QPixmap& picture, QColor key) {
+    if (picture.isNull()) {
+        return picture;
+    }
+    QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRgb key_rgb = key.rgb() | 0xFF000000u;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((line[x] | 0xFF000000u) == key_rgb && qAlpha(line[x]) == 255) {
+                line[x] = qRgba(0, 0, 0, 0);
+            }
+        }
+    }
+    QPixmap result = QPixmap::fromImage(image);
+    result.setDevicePixelRatio(picture.devicePixelRatio());
+    return result;
+}
+
+void DrawTransparentBitmap(QPainter& painter, const QPixmap& picture, int x, int y, QColor key) {
+    painter.drawPixmap(x, y, MakeKeyTransparent(picture, key));
+}
