@@ -93,8 +93,18 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t max_byte
     }
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
+bool WriteFileAtomically(const std::filesystem::path& link_or_file, std::string_view content) {
     std::error_code ec;
+    // A file kept elsewhere through a symbolic link (as dotfile managers do) is replaced where
+    // it lives; the link stays.
+    std::filesystem::path path = link_or_file;
+    for (int hops = 0; hops < 8 && std::filesystem::is_symlink(path, ec); ++hops) {
+        const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+        if (ec) {
+            return false;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
     const std::filesystem::path folder = path.parent_path();
     if (!folder.empty()) {
         std::filesystem::create_directories(folder, ec);

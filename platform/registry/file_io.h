@@ -22,7 +22,8 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t max_byte
 
 // Replaces the file at path with content: a temporary file in the same folder is written, flushed
 // to disk and renamed over the old file, so a crash leaves the old or the new file, never a mix.
-// Creates the missing folders. Returns false (and leaves the old file) on any failure.
+// Creates the missing folders; a symbolic link at path is followed and kept. Returns false (and
+// leaves the old file) on any failure.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
 
 // Renames the file at path aside to "<name>.broken-YYYYMMDD-HHMMSS" (with a counter if taken).

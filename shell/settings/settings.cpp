@@ -75,6 +75,16 @@ void SaveSettings(const SettingsMap& settings) {
     SaveSettings(settings, reg::Hive::CurrentUser(), platform::system::ProgramPath());
 }
 
+void LoadOemCodePage(const reg::Hive& hive) {
+    TlRegistryKey key(hive);
+    key.Open(kOptionsKey, false);
+    SelectOemCodePage(key);
+}
+
+void LoadOemCodePage() {
+    LoadOemCodePage(reg::Hive::CurrentUser());
+}
+
 std::int32_t SettingNumber(const SettingsMap& settings, int id) {
     const auto found = settings.find(id);
     return found == settings.end() ? 0 : found->second.AsInt32();

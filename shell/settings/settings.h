@@ -58,6 +58,11 @@ void SaveSettings(const SettingsMap& settings, const platform::registry::Hive& h
 // The same on the current user's registry, with the running program's path.
 void SaveSettings(const SettingsMap& settings);
 
+// Only the wire code page, from OemCodePage (CP850 when absent or unknown), for programs that
+// keep no other settings; creates nothing.
+void LoadOemCodePage(const platform::registry::Hive& hive);
+void LoadOemCodePage();
+
 // Reading a setting: a number gives its low 32 bits, anything else 0; text gives its text,
 // anything else the empty text.
 std::int32_t SettingNumber(const SettingsMap& settings, int id);

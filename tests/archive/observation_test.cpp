@@ -97,14 +97,4 @@ TEST(Observation, DetachingDuringAnnouncementIsSafe) {
     EXPECT_EQ(log, (Log{"b", "c"}));
 }
 
-TEST(Observation, CopiesStartWithoutObservers) {
-    Log log;
-    TlObservationSubject subject;
-    Recorder a("a", log);
-    subject.Attach(&a);
-    TlObservationSubject copy(subject);
-    copy.Notify();
-    EXPECT_TRUE(log.empty());
-}
-
 }  // namespace

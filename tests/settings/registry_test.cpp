@@ -183,6 +183,16 @@ TEST(AtomicWrite, AKilledWriterNeverLeavesATornFile) {
     }
 }
 
+TEST(AtomicWrite, ReplacesALinkedFileWhereItLives) {
+    TempConfigHome home;
+    WriteFile(home.root() / "dotfiles" / "user.reg", "old");
+    fs::create_directories(home.config());
+    fs::create_symlink("../dotfiles/user.reg", home.config() / "user.reg");
+    ASSERT_TRUE(reg::WriteFileAtomically(home.config() / "user.reg", "new"));
+    EXPECT_TRUE(fs::is_symlink(home.config() / "user.reg"));
+    EXPECT_EQ(ReadFile(home.root() / "dotfiles" / "user.reg"), "new");
+}
+
 TEST(AtomicWrite, FailsWithoutTouchingTheOldFile) {
     TempConfigHome home;
     // The folder cannot be made: a file stands in its place.

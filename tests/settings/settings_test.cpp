@@ -129,6 +129,10 @@ TEST_F(Settings, UnknownOrMissingCodePageFallsBackToTheDefault) {
     platform::codepage::SetOemCodePage("CP437");
     Load();
     EXPECT_EQ(platform::codepage::OemCodePage(), platform::codepage::kDefaultOemCodePage);
+    // The code page alone, as a program without windows reads it.
+    Store("OemCodePage", reg::RegValue::Text("CP437"));
+    LoadOemCodePage(hive);
+    EXPECT_EQ(platform::codepage::OemCodePage(), "CP437");
 }
 
 TEST_F(Settings, AutostartFollowsIdZero) {
