@@ -1,0 +1,121 @@
+#include "platform/netbios/interfaces.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace platform::netbios {
+namespace {
+
+constexpr unsigned kLanaCount = 255;  // 0..254; 255 is not a LANA number
+
+std::uint32_t Ipv4(const sockaddr* a) {
+    return ntohl(reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr);
+}
+
+std::string Key(const InterfaceInfo& i) {
+    return i.name + "#" + std::to_string(i.index);
+}
+
+}  // namespace
+
+std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<std::string>& only) {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return std::nullopt;
+    }
+    std::vector<InterfaceInfo> result;
+    std::map<std::string, std::array<std::uint8_t, 6>> macs;
+    for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || !(a->ifa_flags & IFF_UP)) {
+            continue;
+        }
+        std::string name = a->ifa_name;
+        // Address labels ("eth0:1") belong to their interface.
+        name = name.substr(0, name.find(':'));
+        if (a->ifa_addr->sa_family == AF_PACKET) {
+            const auto* ll = reinterpret_cast<const sockaddr_ll*>(a->ifa_addr);
+            std::array<std::uint8_t, 6> mac{};
+            std::memcpy(mac.data(), ll->sll_addr, std::min<std::size_t>(ll->sll_halen, 6));
+            macs[name] = mac;
+            continue;
+        }
+        if (a->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) {
+            continue;
+        }
+        auto it = std::find_if(result.begin(), result.end(),
+                               [&](const InterfaceInfo& i) { return i.name == name; });
+        if (it != result.end()) {
+            it->addresses.push_back(Ipv4(a->ifa_addr));
+            continue;
+        }
+        InterfaceInfo info;
+        info.name = name;
+        info.index = ::if_nametoindex(name.c_str());
+        info.address = Ipv4(a->ifa_addr);
+        info.addresses.push_back(info.address);
+        info.netmask = a->ifa_netmask ? Ipv4(a->ifa_netmask) : 0;
+        info.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
+        if ((a->ifa_flags & IFF_BROADCAST) && a->ifa_broadaddr != nullptr &&
+            a->ifa_broadaddr->sa_family == AF_INET) {
+            info.broadcast = Ipv4(a->ifa_broadaddr);
+        }
+        if (info.index != 0) {
+            result.push_back(std::move(info));
+        }
+    }
+    ::freeifaddrs(list);
+    for (auto& i : result) {
+        if (auto m = macs.find(i.name); m != macs.end()) {
+            i.mac = m->second;
+        }
+    }
+    return result;
+}
+
+std::vector<std::uint8_t> LanaNumbers::Assign(const std::vector<InterfaceInfo>& present) {
+    std::vector<std::uint8_t> numbers;
+    for (const auto& i : present) {
+        const std::string key = Key(i);
+        if (auto it = assigned_.find(key); it != assigned_.end()) {
+            numbers.push_back(it->second);
+            continue;
+        }
+        if (next_ >= kLanaCount) {
+            // Every number was handed out once: forget interfaces that are gone and reuse
+            // their numbers, never one of an interface still present.
+            std::set<std::string> keep;
+            for (const auto& p : present) {
+                keep.insert(Key(p));
+            }
+            std::erase_if(assigned_, [&](const auto& a) { return !keep.contains(a.first); });
+        }
+        std::set<std::uint8_t> used;
+        for (const auto& a : assigned_) {
+            used.insert(a.second);
+        }
+        unsigned n = next_ < kLanaCount ? next_ : 0;
+        while (n < kLanaCount && used.contains(static_cast<std::uint8_t>(n))) {
+            ++n;
+        }
+        if (n >= kLanaCount) {
+            numbers.push_back(0xFF);  // more than 255 interfaces at once: left out
+            continue;
+        }
+        assigned_[key] = static_cast<std::uint8_t>(n);
+        next_ = std::max(next_, n + 1);
+        numbers.push_back(static_cast<std::uint8_t>(n));
+    }
+    return numbers;
+}
+
+}  // namespace platform::netbios

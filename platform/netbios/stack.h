@@ -1,0 +1,108 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/netbios/ncb.h"
+
+// The NetBIOS-over-TCP/IP stack behind Netbios(): a broadcast (B) node with the name service on
+// UDP 137, the datagram service on UDP 138 and the session service on TCP 139. One LANA stands for
+// each IPv4 interface that is up. A stack runs one thread that polls its sockets; commands are
+// submitted from any number of threads.
+namespace platform::netbios {
+
+// A port the stack could not bind: the port number and the errno of the failed bind.
+struct BindProblem {
+    std::uint16_t port = 0;
+    int error = 0;
+
+    bool operator==(const BindProblem&) const = default;
+};
+
+// "port 139: permission denied (needs CAP_NET_BIND_SERVICE)", "port 137: in use by another
+// program (Samba's nmbd/smbd?)", or the system's text for other errors.
+std::string DescribeBindProblem(const BindProblem& problem);
+
+class Stack {
+  public:
+    struct Config {
+        // The name datagrams to this computer are addressed to; empty: this computer's name.
+        std::string computer_name;
+        std::uint16_t name_port = 137;
+        std::uint16_t datagram_port = 138;
+        std::uint16_t session_port = 139;
+        // Interfaces to use by name ("lo", "eth0"); empty: every IPv4 interface that is up.
+        std::vector<std::string> interfaces;
+        // Broadcast registration: requests sent, and the wait after each.
+        int registration_retries = 3;
+        std::chrono::milliseconds registration_interval{250};
+        // A session whose peer sends nothing for this long is ended.
+        std::chrono::milliseconds session_idle{30000};
+        // Session requests for a held name with no listen pending wait this long, at most this
+        // many per name, for the next listen.
+        std::chrono::milliseconds listen_wait{5000};
+        std::size_t listen_queue = 12;
+        // A session message above this ends its session: nothing buffers it.
+        std::size_t max_session_message = 64 * 1024;
+        // Mailslot writes from the network: data above this is dropped; datagrams the local
+        // mailslot cannot take yet wait in a queue of this many per mailslot.
+        std::size_t max_mailslot_data = 400;
+        std::size_t mailslot_backlog = 128;
+        // How often ports that could not be bound are tried again (commands that need them
+        // also try at once).
+        std::chrono::milliseconds rebind_interval{3000};
+        // How often the interfaces are looked at again between adapter enumerations.
+        std::chrono::milliseconds interface_scan_interval{2000};
+        // Called on the stack's thread whenever the set of unbindable ports changes.
+        std::function<void(const std::vector<BindProblem>&)> on_bind_problems;
+    };
+
+    // An adapter as the stack sees it, for diagnostics and tests.
+    struct Adapter {
+        std::uint8_t lana = 0;
+        std::string interface;
+        std::uint32_t address = 0;    // host byte order
+        std::uint32_t broadcast = 0;  // the address broadcasts go to
+        bool loopback = false;
+    };
+
+    // Starts the stack's thread and binds the ports (a port that cannot be bound is retried).
+    Stack();
+    explicit Stack(Config config);
+    // Ends pending commands (with NRC_SYSTEM), aborts sessions and stops the thread.
+    ~Stack();
+    Stack(const Stack&) = delete;
+    Stack& operator=(const Stack&) = delete;
+
+    // Carries out one command; see Netbios().
+    std::uint8_t Submit(NCB* ncb);
+
+    std::vector<BindProblem> BindProblems() const;
+    std::vector<Adapter> Adapters() const;
+
+    // Writes one mailslot datagram ("write mailslot" transaction) from the LANA: to every node
+    // when computer_or_star is "*" (a broadcast datagram), else to that computer (resolved by a
+    // broadcast query). False when the LANA, the datagram port or the computer is not there, or
+    // the data is too long.
+    bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
+                       std::string_view mailslot, std::span<const std::uint8_t> data);
+
+    class Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The stack Netbios() uses. Without one set, the first Netbios() call creates one with the real
+// ports on every interface. Tests and benchmarks install their own (or null to drop it).
+void SetProcessStack(std::shared_ptr<Stack> stack);
+std::shared_ptr<Stack> ProcessStack();
+
+}  // namespace platform::netbios

@@ -1,0 +1,225 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/netbios/interfaces.h"
+#include "platform/netbios/mailslot_delivery.h"
+#include "platform/netbios/session.h"
+#include "platform/netbios/socket.h"
+#include "platform/netbios/stack.h"
+#include "platform/netbios/wire/name.h"
+#include "platform/netbios/wire/name_service.h"
+#include "platform/sync/event.h"
+
+namespace platform::netbios {
+
+using Clock = std::chrono::steady_clock;
+using wire::NetbiosName;
+
+// The stack's state and its thread. One mutex guards everything but the sessions' own I/O;
+// callers block on the condition variable (registration, name queries, synchronous listens,
+// work handed to the thread), never while holding the mutex across a wait for the network.
+class Stack::Impl {
+  public:
+    explicit Impl(Config config);
+    ~Impl();
+
+    std::uint8_t Submit(NCB* ncb);
+    std::vector<BindProblem> BindProblems() const;
+    std::vector<Adapter> Adapters() const;
+    bool WriteMailslot(std::uint8_t lana, std::string_view target, std::string_view mailslot,
+                       std::span<const std::uint8_t> data);
+
+    static constexpr std::size_t kDefaultSessions = 16;
+    static constexpr std::size_t kDefaultNames = 8;
+    static constexpr std::size_t kMaxIncoming = 64;
+    static constexpr std::size_t kMaxLingering = 256;
+    static constexpr std::size_t kMaxRequestSize = 600;  // two names with the longest scopes
+    static constexpr std::chrono::milliseconds kLingerTime{2000};
+    static constexpr std::chrono::milliseconds kCallTimeout{5000};
+
+  private:
+    using Lock = std::unique_lock<std::mutex>;
+
+    struct SyncListen {
+        bool done = false;
+    };
+    struct PendingListen {
+        NCB* ncb = nullptr;
+        std::shared_ptr<SyncListen> sync;  // set for a listen without ASYNCH
+    };
+    struct NameEntry {
+        enum class State { Registering, Held, Conflict };
+        State state = State::Registering;
+        std::uint8_t number = 0;
+        std::uint64_t generation = 0;
+        std::uint16_t registration_id = 0;
+        bool refused = false;
+        std::deque<PendingListen> listens;
+    };
+    struct Lana {
+        std::uint8_t number = 0;
+        InterfaceInfo iface;
+        bool present = true;
+        std::size_t max_sessions = kDefaultSessions;
+        std::size_t max_names = kDefaultNames;
+        std::map<NetbiosName, NameEntry> names;
+        std::uint8_t next_name_number = 1;
+        std::uint8_t next_lsn = 1;
+    };
+    // An accepted connection before its session request has been read.
+    struct Incoming {
+        UniqueFd fd;
+        std::uint32_t local_address = 0;
+        std::array<std::uint8_t, kMaxRequestSize> buffer{};
+        std::size_t have = 0;
+        std::size_t need = wire::kSessionHeaderSize;
+        Clock::time_point deadline;
+    };
+    // A session request for a held name that waits for the next listen.
+    struct Queued {
+        UniqueFd fd;
+        std::uint8_t lana = 0;
+        NetbiosName called{};
+        NetbiosName calling{};
+        Clock::time_point deadline;
+    };
+    struct Lingering {
+        UniqueFd fd;
+        Clock::time_point deadline;
+    };
+    // A name service packet sent again at an interval (name release).
+    struct Repeated {
+        std::uint8_t lana = 0;
+        NetbiosName name{};
+        std::vector<std::uint8_t> packet;
+        int left = 0;
+        Clock::time_point next;
+    };
+    struct Query {
+        NetbiosName name{};
+        std::optional<wire::NbEntry> answer;
+    };
+    struct Completion {
+        NCB* ncb = nullptr;
+        std::uint8_t code = 0;
+    };
+    using Completions = std::vector<Completion>;
+
+    // Commands (stack_names.cpp, stack_sessions.cpp).
+    std::uint8_t AddName(NCB* ncb);
+    std::uint8_t DeleteName(NCB* ncb);
+    std::uint8_t Reset(NCB* ncb);
+    std::uint8_t Enumerate(NCB* ncb);
+    std::uint8_t Listen(NCB* ncb, bool async);
+    std::uint8_t Call(NCB* ncb);
+    std::uint8_t Receive(NCB* ncb);
+    std::uint8_t Send(NCB* ncb);
+    std::uint8_t Hangup(NCB* ncb);
+
+    // Completes an asynchronous command: output fields, then the post routine and the event.
+    static void Finish(NCB* ncb, std::uint8_t code);
+    static void FinishAll(Completions& done);
+
+    // Names (under the lock).
+    Lana* FindLana(std::uint8_t number);
+    NameEntry* FindHeld(Lana& lana, const NetbiosName& name);
+    // Drops a name: fails its listens with code, refuses its queued requests, aborts its
+    // sessions, and releases it on the network when it was held.
+    void DropName(Lana& lana, const NetbiosName& name, std::uint8_t listen_code, Completions& done);
+    void DropLana(Lana& lana, std::uint8_t listen_code, Completions& done);
+    void FailListens(NameEntry& entry, std::uint8_t code, Completions& done);
+    void RefuseQueued(std::uint8_t lana, const NetbiosName& name, std::uint8_t error);
+    void AbortSessions(std::uint8_t lana, const NetbiosName* name, bool remove);
+    std::uint16_t NextTransactionId();
+    // Sends to the LANA's broadcast target (the node itself on loopback).
+    bool Broadcast(const Lana& lana, int fd, std::uint16_t port,
+                   std::span<const std::uint8_t> packet);
+    // Sends a name query and waits for a positive answer (lock held, released while waiting).
+    std::optional<wire::NbEntry> Resolve(Lock& lock, std::uint8_t lana, const NetbiosName& name);
+
+    // Sessions (under the lock).
+    std::size_t SessionCount(std::uint8_t lana) const;
+    std::uint8_t AllocateLsn(Lana& lana);
+    // Gives a session request to the first matching listen of the name; false when none.
+    bool OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd, const NetbiosName& called,
+                       const NetbiosName& calling, Completions& done);
+    void CompleteListen(NameEntry& entry, std::size_t index, std::uint8_t code, Completions& done);
+    // Answers negatively and closes once the answer is out.
+    void Refuse(UniqueFd fd, std::uint8_t error);
+    void CloseGracefully(UniqueFd fd);
+
+    // The thread (stack_loop.cpp).
+    void Run();
+    void Wake() { wake_.Set(); }
+    // Runs fn on the stack's thread with the lock held (its sockets and interface view belong to
+    // the network namespace it started in); false when the stack is stopping.
+    bool RunOnStackThread(const std::function<void()>& fn);
+    void RefreshInterfaces(Completions& done);
+    // Binds the ports that are not bound yet; returns whether the set of problems changed.
+    bool TryBind();
+    void ReportBindProblems(Lock& lock);
+    bool EnsurePorts(bool names, bool sessions, bool datagrams);
+    Clock::time_point NextDeadline(Clock::time_point now) const;
+    void RunTimers(Clock::time_point now, Completions& done);
+    void HandleNameService(std::span<const std::uint8_t> bytes, const UdpSource& from,
+                           Completions& done);
+    void HandleDatagram(std::span<const std::uint8_t> bytes, const UdpSource& from);
+    void AcceptConnections();
+    // Reads what has arrived of the session request; false once the connection is dealt with.
+    bool ReadIncoming(Incoming& in, Completions& done);
+    void HandleSessionRequest(Incoming& in, const wire::SessionRequest& request, Completions& done);
+    Lana* LanaForPacket(const UdpSource& from);
+    Lana* LanaForAddress(std::uint32_t address);
+    const Lana* LanaForAddress(std::uint32_t address) const;
+    bool IsOwnNameServicePacket(const UdpSource& from) const;
+    bool IsComputerName(const NetbiosName& name) const;
+
+    const Config config_;
+    const std::string computer_name_;  // upper case, OEM
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;  // any state a blocked caller waits for
+    bool stopping_ = false;
+    platform::Event wake_{platform::Event::Mode::AutoReset};
+    std::thread thread_;
+    std::thread::id thread_id_;
+    std::deque<std::pair<std::function<void()>, std::shared_ptr<bool>>> tasks_;
+    Completions deferred_;  // completed under the lock by work handed to the thread
+
+    UniqueFd name_socket_;
+    UniqueFd datagram_socket_;
+    UniqueFd session_listener_;
+    std::vector<BindProblem> bind_problems_;
+    std::vector<BindProblem> reported_problems_;
+    Clock::time_point next_bind_try_;
+    Clock::time_point next_interface_scan_;
+
+    LanaNumbers lana_numbers_;
+    std::map<std::uint8_t, Lana> lanas_;
+    std::map<std::pair<std::uint8_t, std::uint8_t>, std::shared_ptr<Session>> sessions_;
+    std::deque<Incoming> incoming_;
+    std::deque<Queued> queued_;
+    std::vector<Lingering> lingering_;
+    std::vector<Repeated> repeated_;
+    std::map<std::uint16_t, Query> queries_;
+    MailslotDelivery delivery_;
+    std::uint16_t next_transaction_id_;
+    std::uint16_t next_datagram_id_;
+    std::uint64_t next_generation_ = 1;
+};
+
+}  // namespace platform::netbios

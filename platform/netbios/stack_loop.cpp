@@ -1,0 +1,373 @@
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+
+#include "platform/netbios/stack_impl.h"
+
+// The stack's thread: one poll over the service sockets, the connections that have not become
+// sessions yet and the wake-up event; the timers of registration-free work (releases, expiries,
+// mailslot retries, rebinding, interface scans).
+namespace platform::netbios {
+namespace {
+
+constexpr int kPacketsPerWake = 64;
+constexpr std::size_t kMaxUdpPacket = 1500;
+
+}  // namespace
+
+bool Stack::Impl::RunOnStackThread(const std::function<void()>& fn) {
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        std::lock_guard lock(mutex_);
+        fn();
+        return true;
+    }
+    auto done = std::make_shared<bool>(false);
+    Lock lock(mutex_);
+    if (stopping_) {
+        return false;
+    }
+    tasks_.emplace_back(fn, done);
+    Wake();
+    changed_.wait(lock, [&] { return *done || stopping_; });
+    return *done;
+}
+
+bool Stack::Impl::TryBind() {
+    std::vector<BindProblem> problems;
+    auto attempt = [&](UniqueFd& fd, std::uint16_t port, bool tcp) {
+        if (fd) {
+            return;
+        }
+        int error = 0;
+        fd = tcp ? ListenTcp(port, error) : BindUdp(port, error);
+        if (!fd) {
+            problems.push_back({port, error});
+        }
+    };
+    attempt(name_socket_, config_.name_port, false);
+    attempt(datagram_socket_, config_.datagram_port, false);
+    attempt(session_listener_, config_.session_port, true);
+    const bool changed = problems != bind_problems_;
+    bind_problems_ = std::move(problems);
+    return changed;
+}
+
+void Stack::Impl::ReportBindProblems(Lock& lock) {
+    if (bind_problems_ == reported_problems_) {
+        return;
+    }
+    reported_problems_ = bind_problems_;
+    if (!config_.on_bind_problems) {
+        return;
+    }
+    auto problems = bind_problems_;
+    lock.unlock();
+    config_.on_bind_problems(problems);
+    lock.lock();
+}
+
+bool Stack::Impl::EnsurePorts(bool names, bool sessions, bool datagrams) {
+    auto ready = [&] {
+        return (!names || name_socket_) && (!sessions || session_listener_) &&
+               (!datagrams || datagram_socket_);
+    };
+    {
+        std::lock_guard lock(mutex_);
+        if (ready()) {
+            return true;
+        }
+    }
+    RunOnStackThread([this] { TryBind(); });
+    std::lock_guard lock(mutex_);
+    return ready();
+}
+
+void Stack::Impl::RefreshInterfaces(Completions& done) {
+    auto list = ListIpv4Interfaces(config_.interfaces);
+    if (!list) {
+        return;  // the system could not be asked: that says nothing about the adapters
+    }
+    const auto numbers = lana_numbers_.Assign(*list);
+    std::set<std::uint8_t> seen;
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const std::uint8_t n = numbers[i];
+        if (n == 0xFF) {
+            continue;
+        }
+        seen.insert(n);
+        auto [it, inserted] = lanas_.try_emplace(n);
+        Lana& lana = it->second;
+        if (inserted || !lana.present) {
+            lana = Lana{};
+            lana.number = n;
+        }
+        lana.iface = (*list)[i];
+        lana.present = true;
+    }
+    for (auto& [n, lana] : lanas_) {
+        if (lana.present && !seen.contains(n)) {
+            DropLana(lana, NRC_BRIDGE, done);
+            lana.present = false;
+        }
+    }
+}
+
+Clock::time_point Stack::Impl::NextDeadline(Clock::time_point now) const {
+    Clock::time_point next = std::min(now + std::chrono::seconds(60), next_interface_scan_);
+    if (!bind_problems_.empty()) {
+        next = std::min(next, next_bind_try_);
+    }
+    for (const auto& in : incoming_) {
+        next = std::min(next, in.deadline);
+    }
+    for (const auto& q : queued_) {
+        next = std::min(next, q.deadline);
+    }
+    for (const auto& l : lingering_) {
+        next = std::min(next, l.deadline);
+    }
+    for (const auto& r : repeated_) {
+        next = std::min(next, r.next);
+    }
+    if (auto retry = delivery_.NextRetry()) {
+        next = std::min(next, *retry);
+    }
+    return next;
+}
+
+void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
+    if (!bind_problems_.empty() && now >= next_bind_try_) {
+        TryBind();
+        next_bind_try_ = now + config_.rebind_interval;
+    }
+    if (now >= next_interface_scan_) {
+        RefreshInterfaces(done);
+        next_interface_scan_ = now + config_.interface_scan_interval;
+    }
+    std::erase_if(incoming_, [&](const Incoming& in) { return in.deadline <= now; });
+    for (auto it = queued_.begin(); it != queued_.end();) {
+        if (it->deadline <= now) {
+            // No listen came in time: the name's port is busy for longer than a sender waits.
+            Refuse(std::move(it->fd), wire::session_error::kInsufficientResources);
+            it = queued_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::erase_if(lingering_, [&](const Lingering& l) { return l.deadline <= now; });
+    for (auto& r : repeated_) {
+        if (r.next > now) {
+            continue;
+        }
+        if (const Lana* lana = FindLana(r.lana); lana && name_socket_) {
+            Broadcast(*lana, name_socket_.get(), config_.name_port, r.packet);
+        }
+        --r.left;
+        r.next = now + config_.registration_interval;
+    }
+    std::erase_if(repeated_, [](const Repeated& r) { return r.left <= 0; });
+    delivery_.Retry(now);
+}
+
+void Stack::Impl::AcceptConnections() {
+    for (int i = 0; i < kPacketsPerWake; ++i) {
+        const int fd =
+            ::accept4(session_listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
+            }
+            return;
+        }
+        UniqueFd connection(fd);
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        if (incoming_.size() >= kMaxIncoming ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+            continue;  // closes it
+        }
+        SetNoDelay(fd);
+        Incoming in;
+        in.fd = std::move(connection);
+        in.local_address = ntohl(local.sin_addr.s_addr);
+        in.deadline = Clock::now() + config_.session_idle;
+        incoming_.push_back(std::move(in));
+        // The request usually arrives with the connection; read it without another poll.
+        if (!ReadIncoming(incoming_.back(), deferred_)) {
+            incoming_.pop_back();
+        }
+    }
+}
+
+bool Stack::Impl::ReadIncoming(Incoming& in, Completions& done) {
+    for (;;) {
+        const ssize_t n =
+            ::recv(in.fd.get(), in.buffer.data() + in.have, in.need - in.have, MSG_DONTWAIT);
+        if (n == 0) {
+            return false;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        }
+        in.have += static_cast<std::size_t>(n);
+        if (in.have < in.need) {
+            continue;
+        }
+        if (in.need == wire::kSessionHeaderSize) {
+            const auto header = *wire::DecodeSessionHeader(in.buffer);
+            const bool keep_alive = header.type == wire::session_type::kKeepAlive;
+            if ((header.type != wire::session_type::kRequest && !keep_alive) ||
+                header.length > kMaxRequestSize - wire::kSessionHeaderSize ||
+                (!keep_alive && header.length == 0)) {
+                return false;  // not a session service peer: just close
+            }
+            if (header.length == 0) {
+                in.have = 0;
+                continue;
+            }
+            in.need = wire::kSessionHeaderSize + header.length;
+            continue;
+        }
+        if (in.buffer[0] == wire::session_type::kKeepAlive) {
+            in.have = 0;
+            in.need = wire::kSessionHeaderSize;
+            continue;
+        }
+        auto request = wire::DecodeSessionRequest(std::span(in.buffer).subspan(
+            wire::kSessionHeaderSize, in.need - wire::kSessionHeaderSize));
+        if (!request) {
+            Refuse(std::move(in.fd), wire::session_error::kUnspecified);
+            return false;
+        }
+        HandleSessionRequest(in, *request, done);
+        return false;
+    }
+}
+
+void Stack::Impl::Run() {
+    std::vector<pollfd> fds;
+    std::vector<std::uint8_t> packet(kMaxUdpPacket);
+    Lock lock(mutex_);
+    while (!stopping_) {
+        bool ran_tasks = false;
+        while (!tasks_.empty()) {
+            auto task = std::move(tasks_.front());
+            tasks_.pop_front();
+            task.first();
+            *task.second = true;
+            ran_tasks = true;
+        }
+        if (ran_tasks) {
+            changed_.notify_all();
+        }
+        Completions done = std::move(deferred_);
+        deferred_.clear();
+        const auto now = Clock::now();
+        RunTimers(now, done);
+        ReportBindProblems(lock);
+        if (!done.empty()) {
+            lock.unlock();
+            FinishAll(done);
+            lock.lock();
+            continue;
+        }
+
+        fds.clear();
+        fds.push_back({wake_.fd(), POLLIN, 0});
+        fds.push_back({name_socket_.get(), POLLIN, 0});
+        fds.push_back({datagram_socket_.get(), POLLIN, 0});
+        fds.push_back({session_listener_.get(), POLLIN, 0});
+        for (const auto& in : incoming_) {
+            fds.push_back({in.fd.get(), POLLIN, 0});
+        }
+        for (const auto& q : queued_) {
+            // Only a hang-up matters; bytes sent early stay for the session.
+            fds.push_back({q.fd.get(), POLLRDHUP, 0});
+        }
+        for (const auto& l : lingering_) {
+            fds.push_back({l.fd.get(), POLLIN, 0});
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(NextDeadline(now) - Clock::now())
+                .count();
+        lock.unlock();
+        // A negative descriptor (a port not bound) is skipped by poll.
+        const int ready = ::poll(fds.data(), fds.size(),
+                                 static_cast<int>(std::clamp<long long>(wait + 1, 0, 60000)));
+        lock.lock();
+        if (stopping_ || ready <= 0) {
+            continue;
+        }
+        if (fds[0].revents) {
+            wake_.TryConsume();
+        }
+        if (fds[1].revents && name_socket_) {
+            for (int i = 0; i < kPacketsPerWake; ++i) {
+                auto from = ReceiveUdp(name_socket_.get(), packet);
+                if (!from) {
+                    break;
+                }
+                if (!from->truncated) {
+                    HandleNameService(std::span(packet).first(from->size), *from, deferred_);
+                }
+            }
+        }
+        if (fds[2].revents && datagram_socket_) {
+            for (int i = 0; i < kPacketsPerWake; ++i) {
+                auto from = ReceiveUdp(datagram_socket_.get(), packet);
+                if (!from) {
+                    break;
+                }
+                if (!from->truncated) {
+                    HandleDatagram(std::span(packet).first(from->size), *from);
+                }
+            }
+        }
+        if (fds[3].revents && session_listener_) {
+            AcceptConnections();
+        }
+        // The lists may have changed while unlocked: find each descriptor again.
+        for (std::size_t i = 4; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) {
+                continue;
+            }
+            const int fd = fds[i].fd;
+            if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
+                                       [&](const Incoming& in) { return in.fd.get() == fd; });
+                it != incoming_.end()) {
+                if (!ReadIncoming(*it, deferred_)) {
+                    incoming_.erase(it);
+                }
+                continue;
+            }
+            if (auto it = std::find_if(queued_.begin(), queued_.end(),
+                                       [&](const Queued& q) { return q.fd.get() == fd; });
+                it != queued_.end()) {
+                queued_.erase(it);  // the caller gave up waiting
+                continue;
+            }
+            if (auto it = std::find_if(lingering_.begin(), lingering_.end(),
+                                       [&](const Lingering& l) { return l.fd.get() == fd; });
+                it != lingering_.end()) {
+                std::uint8_t sink[4096];
+                ssize_t n;
+                int reads = 0;
+                while ((n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)) > 0 && ++reads < 16) {
+                }
+                if (n == 0 ||
+                    (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                    lingering_.erase(it);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace platform::netbios

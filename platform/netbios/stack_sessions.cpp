@@ -1,0 +1,320 @@
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/netbios/stack_impl.h"
+#include "platform/netbios/wire/session.h"
+
+// Sessions: listens matched with session requests (or waiting ones queued for the next listen),
+// calls, and the per-session commands, which run on the caller's thread.
+namespace platform::netbios {
+namespace {
+
+NetbiosName FieldName(const std::uint8_t (&field)[NCBNAMSZ]) {
+    NetbiosName name;
+    std::memcpy(name.data(), field, name.size());
+    return name;
+}
+
+bool CallerMatches(const NCB& listen, const NetbiosName& calling) {
+    return listen.ncb_callname[0] == '*' ||
+           std::memcmp(listen.ncb_callname, calling.data(), calling.size()) == 0;
+}
+
+}  // namespace
+
+std::size_t Stack::Impl::SessionCount(std::uint8_t lana) const {
+    return static_cast<std::size_t>(std::count_if(
+        sessions_.begin(), sessions_.end(), [&](const auto& s) { return s.first.first == lana; }));
+}
+
+std::uint8_t Stack::Impl::AllocateLsn(Lana& lana) {
+    for (int i = 0; i < 254; ++i) {
+        const std::uint8_t lsn = lana.next_lsn;
+        lana.next_lsn = static_cast<std::uint8_t>(lana.next_lsn % 254 + 1);
+        if (!sessions_.contains({lana.number, lsn})) {
+            return lsn;
+        }
+    }
+    return 0;
+}
+
+void Stack::Impl::CloseGracefully(UniqueFd fd) {
+    if (!fd) {
+        return;
+    }
+    ::shutdown(fd.get(), SHUT_WR);
+    // Reading until the peer closes lets what we sent arrive instead of being cut by a reset.
+    if (lingering_.size() < kMaxLingering) {
+        lingering_.push_back({std::move(fd), Clock::now() + kLingerTime});
+        Wake();
+    }
+}
+
+void Stack::Impl::Refuse(UniqueFd fd, std::uint8_t error) {
+    if (!fd) {
+        return;
+    }
+    const auto answer = wire::EncodeNegativeSessionResponse(error);
+    [[maybe_unused]] auto n =
+        ::send(fd.get(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    CloseGracefully(std::move(fd));
+}
+
+bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
+                                const NetbiosName& called, const NetbiosName& calling,
+                                Completions& done) {
+    std::size_t index = 0;
+    while (index < entry.listens.size() && !CallerMatches(*entry.listens[index].ncb, calling)) {
+        ++index;
+    }
+    if (index == entry.listens.size()) {
+        return false;
+    }
+    const std::uint8_t lsn =
+        SessionCount(lana.number) < lana.max_sessions ? AllocateLsn(lana) : std::uint8_t{0};
+    if (lsn == 0) {
+        Refuse(std::move(fd), wire::session_error::kInsufficientResources);
+        return true;
+    }
+    const auto positive = wire::EncodePositiveSessionResponse();
+    if (::send(fd.get(), positive.data(), positive.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(positive.size())) {
+        fd.reset();  // the caller is gone; the listen stays for the next one
+        return true;
+    }
+    auto session = std::make_shared<Session>(
+        std::move(fd), lana.number, lsn, called, calling,
+        Session::Limits{config_.session_idle, config_.max_session_message});
+    sessions_[{lana.number, lsn}] = std::move(session);
+    NCB* ncb = entry.listens[index].ncb;
+    ncb->ncb_lsn = lsn;
+    ncb->ncb_num = entry.number;
+    std::memcpy(ncb->ncb_callname, calling.data(), calling.size());
+    CompleteListen(entry, index, NRC_GOODRET, done);
+    return true;
+}
+
+void Stack::Impl::HandleSessionRequest(Incoming& in, const wire::SessionRequest& request,
+                                       Completions& done) {
+    Lana* lana = request.scoped ? nullptr : LanaForAddress(in.local_address);
+    NameEntry* entry = lana ? FindHeld(*lana, request.called) : nullptr;
+    if (entry == nullptr) {
+        Refuse(std::move(in.fd), wire::session_error::kCalledNotPresent);
+        return;
+    }
+    if (OfferToListen(*lana, *entry, in.fd, request.called, request.calling, done)) {
+        return;
+    }
+    const auto waiting = std::count_if(queued_.begin(), queued_.end(), [&](const Queued& q) {
+        return q.lana == lana->number && q.called == request.called;
+    });
+    if (static_cast<std::size_t>(waiting) >= config_.listen_queue) {
+        Refuse(std::move(in.fd), wire::session_error::kInsufficientResources);
+        return;
+    }
+    // The name's owner is busy with another session: wait for its next listen.
+    queued_.push_back({std::move(in.fd), lana->number, request.called, request.calling,
+                       Clock::now() + config_.listen_wait});
+}
+
+std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
+    auto fail = [&](std::uint8_t code) {
+        if (async) {
+            Finish(ncb, code);  // the owner may wait on the event whatever we return
+        } else {
+            ncb->ncb_retcode = code;
+            ncb->ncb_cmd_cplt = code;
+        }
+        return code;
+    };
+    if (!EnsurePorts(false, true, false)) {
+        return fail(NRC_NORESOURCES);
+    }
+    const NetbiosName name = FieldName(ncb->ncb_name);
+    Completions done;
+    Lock lock(mutex_);
+    Lana* lana = FindLana(ncb->ncb_lana_num);
+    if (lana == nullptr) {
+        lock.unlock();
+        return fail(NRC_BRIDGE);
+    }
+    auto it = lana->names.find(name);
+    if (it == lana->names.end() || it->second.state == NameEntry::State::Registering) {
+        lock.unlock();
+        return fail(NRC_NOWILD);
+    }
+    if (it->second.state == NameEntry::State::Conflict) {
+        lock.unlock();
+        return fail(NRC_INUSE);
+    }
+    NameEntry& entry = it->second;
+    auto sync = async ? nullptr : std::make_shared<SyncListen>();
+    ncb->ncb_retcode = NRC_PENDING;
+    ncb->ncb_cmd_cplt = NRC_PENDING;
+    entry.listens.push_back({ncb, sync});
+    // Requests that arrived while no listen was pending go first, in their order.
+    for (auto q = queued_.begin(); q != queued_.end() && !entry.listens.empty();) {
+        if (q->lana != lana->number || q->called != name ||
+            !std::any_of(entry.listens.begin(), entry.listens.end(), [&](const PendingListen& p) {
+                return CallerMatches(*p.ncb, q->calling);
+            })) {
+            ++q;
+            continue;
+        }
+        UniqueFd fd = std::move(q->fd);
+        const NetbiosName calling = q->calling;
+        q = queued_.erase(q);
+        OfferToListen(*lana, entry, fd, name, calling, done);
+    }
+    if (sync) {
+        // Completed by a session, by the name's deletion or by the stack stopping.
+        changed_.wait(lock, [&] { return sync->done; });
+        const std::uint8_t code = ncb->ncb_retcode;
+        lock.unlock();
+        FinishAll(done);
+        return code;
+    }
+    lock.unlock();
+    FinishAll(done);
+    return NRC_PENDING;
+}
+
+std::uint8_t Stack::Impl::Call(NCB* ncb) {
+    const NetbiosName local = FieldName(ncb->ncb_name);
+    const NetbiosName remote = FieldName(ncb->ncb_callname);
+    const std::uint8_t lana_number = ncb->ncb_lana_num;
+    if (remote[0] == '*' || remote[0] == 0) {
+        return NRC_NOWILD;
+    }
+    Lock lock(mutex_);
+    Lana* lana = FindLana(lana_number);
+    if (lana == nullptr) {
+        return NRC_BRIDGE;
+    }
+    if (FindHeld(*lana, local) == nullptr) {
+        return NRC_NOWILD;
+    }
+    if (SessionCount(lana_number) >= lana->max_sessions) {
+        return NRC_LOCTFUL;
+    }
+    const auto target = Resolve(lock, lana_number, remote);
+    lock.unlock();
+    if (!target) {
+        return NRC_NOCALL;
+    }
+    std::uint32_t address = target->address;
+    std::uint16_t port = config_.session_port;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!RunOnStackThread([&] { fd = NewTcpSocket(); }) || !fd) {
+            return NRC_NORESOURCES;
+        }
+        const auto deadline = Clock::now() + kCallTimeout;
+        const auto request = wire::EncodeSessionRequest(remote, local);
+        std::array<std::uint8_t, 4> header{};
+        if (!Connect(fd.get(), address, port, deadline) || !SendAll(fd.get(), request, deadline) ||
+            !ReceiveExactly(fd.get(), header, deadline)) {
+            return NRC_NOCALL;
+        }
+        const auto h = *wire::DecodeSessionHeader(header);
+        std::array<std::uint8_t, 4 + 6> packet{};
+        std::copy(header.begin(), header.end(), packet.begin());
+        if (h.length > 6 ||
+            !ReceiveExactly(fd.get(), std::span(packet).subspan(4, h.length), deadline)) {
+            return NRC_NOCALL;
+        }
+        const auto answer = wire::DecodeSessionAnswer(std::span(packet).first(4 + h.length));
+        if (!answer) {
+            return NRC_NOCALL;
+        }
+        if (answer->kind == wire::SessionAnswer::Kind::Positive) {
+            break;
+        }
+        if (answer->kind == wire::SessionAnswer::Kind::Negative || attempt == 1) {
+            return answer->error == wire::session_error::kInsufficientResources ? NRC_REMTFUL
+                                                                                : NRC_NOCALL;
+        }
+        address = answer->address;  // retarget: once
+        port = answer->port;
+    }
+    SetNoDelay(fd.get());
+    lock.lock();
+    lana = FindLana(lana_number);
+    const std::uint8_t lsn =
+        lana && SessionCount(lana_number) < lana->max_sessions ? AllocateLsn(*lana) : 0;
+    if (lsn == 0) {
+        return lana ? NRC_LOCTFUL : NRC_BRIDGE;
+    }
+    sessions_[{lana_number, lsn}] = std::make_shared<Session>(
+        std::move(fd), lana_number, lsn, local, remote,
+        Session::Limits{config_.session_idle, config_.max_session_message});
+    ncb->ncb_lsn = lsn;
+    return NRC_GOODRET;
+}
+
+std::uint8_t Stack::Impl::Receive(NCB* ncb) {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(mutex_);
+        if (FindLana(ncb->ncb_lana_num) == nullptr) {
+            return NRC_BRIDGE;
+        }
+        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
+        if (it == sessions_.end()) {
+            return NRC_SNUMOUT;
+        }
+        session = it->second;
+    }
+    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
+        return NRC_BUFLEN;
+    }
+    std::size_t received = 0;
+    const std::uint8_t code = session->Receive({ncb->ncb_buffer, ncb->ncb_length}, received);
+    ncb->ncb_length = static_cast<std::uint16_t>(received);
+    return code;
+}
+
+std::uint8_t Stack::Impl::Send(NCB* ncb) {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(mutex_);
+        if (FindLana(ncb->ncb_lana_num) == nullptr) {
+            return NRC_BRIDGE;
+        }
+        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
+        if (it == sessions_.end()) {
+            return NRC_SNUMOUT;
+        }
+        session = it->second;
+    }
+    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
+        return NRC_BUFLEN;
+    }
+    return session->Send({ncb->ncb_buffer, ncb->ncb_length});
+}
+
+std::uint8_t Stack::Impl::Hangup(NCB* ncb) {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(mutex_);
+        if (FindLana(ncb->ncb_lana_num) == nullptr) {
+            return NRC_BRIDGE;
+        }
+        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
+        if (it == sessions_.end()) {
+            return NRC_SNUMOUT;
+        }
+        session = std::move(it->second);
+        sessions_.erase(it);
+    }
+    UniqueFd fd = session->Hangup();
+    if (fd) {
+        std::lock_guard lock(mutex_);
+        CloseGracefully(std::move(fd));
+    }
+    return NRC_GOODRET;
+}
+
+}  // namespace platform::netbios

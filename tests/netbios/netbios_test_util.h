@@ -1,0 +1,171 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/netbios/ncb.h"
+#include "platform/netbios/stack.h"
+#include "platform/netbios/wire/name.h"
+#include "platform/netbios/wire/session.h"
+
+// Helpers for driving a stack through control blocks and for talking to it as a raw peer.
+namespace nbtest {
+
+namespace nb = platform::netbios;
+namespace wire = platform::netbios::wire;
+
+inline nb::NCB Ncb(std::uint8_t command, std::uint8_t lana, std::string_view name = {},
+                   std::uint8_t suffix = 0x03) {
+    nb::NCB ncb;
+    ncb.ncb_command = command;
+    ncb.ncb_lana_num = lana;
+    std::memset(ncb.ncb_name, ' ', nb::NCBNAMSZ);
+    std::memset(ncb.ncb_callname, ' ', nb::NCBNAMSZ);
+    if (!name.empty()) {
+        auto n = wire::MakeName(name, suffix);
+        std::memcpy(ncb.ncb_name, n.data(), n.size());
+    }
+    return ncb;
+}
+
+inline void SetCallName(nb::NCB& ncb, std::string_view name, std::uint8_t suffix) {
+    auto n = wire::MakeName(name, suffix);
+    std::memcpy(ncb.ncb_callname, n.data(), n.size());
+}
+
+// A stack on the given interfaces with short bounds, so tests finish quickly.
+inline nb::Stack::Config TestConfig(std::vector<std::string> interfaces = {"lo"}) {
+    nb::Stack::Config c;
+    c.interfaces = std::move(interfaces);
+    c.computer_name = "TESTHOST";
+    c.registration_interval = std::chrono::milliseconds(100);
+    c.listen_wait = std::chrono::milliseconds(3000);
+    c.rebind_interval = std::chrono::milliseconds(200);
+    return c;
+}
+
+inline std::uint8_t LanaOf(nb::Stack& stack, std::string_view interface) {
+    for (const auto& a : stack.Adapters()) {
+        if (a.interface == interface) {
+            return a.lana;
+        }
+    }
+    return 0xFF;
+}
+
+inline std::uint32_t Ipv4(const std::string& text) {
+    in_addr a{};
+    ::inet_pton(AF_INET, text.c_str(), &a);
+    return ntohl(a.s_addr);
+}
+
+// A session service peer on a plain TCP socket.
+class RawPeer {
+  public:
+    RawPeer() = default;
+    ~RawPeer() { Close(); }
+    RawPeer(RawPeer&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+
+    bool Connect(std::uint32_t address, std::uint16_t port = 139) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(address);
+        int one = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    bool SendBytes(const std::vector<std::uint8_t>& bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    bool SendMessage(const std::vector<std::uint8_t>& body) {
+        auto h = wire::EncodeSessionHeader(wire::session_type::kMessage,
+                                           static_cast<std::uint32_t>(body.size()));
+        std::vector<std::uint8_t> all(h.size() + body.size());
+        std::copy(h.begin(), h.end(), all.begin());
+        std::copy(body.begin(), body.end(), all.begin() + static_cast<std::ptrdiff_t>(h.size()));
+        return SendBytes(all);
+    }
+    // Session request; returns the answer packet's type and (for a negative one) its code.
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> Request(
+        std::string_view called, std::uint8_t suffix = 0x03, std::string_view calling = "PEER") {
+        auto packet =
+            wire::EncodeSessionRequest(wire::MakeName(called, suffix), wire::MakeName(calling, 0));
+        if (!SendBytes(packet)) {
+            return std::nullopt;
+        }
+        auto header = ReadExactly(4);
+        if (!header) {
+            return std::nullopt;
+        }
+        std::uint8_t code = 0;
+        if ((*header)[3] > 0) {
+            auto rest = ReadExactly((*header)[3]);
+            if (!rest) {
+                return std::nullopt;
+            }
+            code = (*rest)[0];
+        }
+        return std::make_pair((*header)[0], code);
+    }
+    std::optional<std::vector<std::uint8_t>> ReadExactly(std::size_t n, int timeout_ms = 5000) {
+        std::vector<std::uint8_t> out(n);
+        std::size_t have = 0;
+        while (have < n) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, timeout_ms) <= 0) {
+                return std::nullopt;
+            }
+            const ssize_t r = ::recv(fd_, out.data() + have, n - have, 0);
+            if (r <= 0) {
+                return std::nullopt;
+            }
+            have += static_cast<std::size_t>(r);
+        }
+        return out;
+    }
+    // One session message's body.
+    std::optional<std::vector<std::uint8_t>> ReadMessage(int timeout_ms = 5000) {
+        auto h = ReadExactly(4, timeout_ms);
+        if (!h || (*h)[0] != 0) {
+            return std::nullopt;
+        }
+        const std::size_t len =
+            static_cast<std::size_t>(((*h)[1] & 1) << 16 | (*h)[2] << 8 | (*h)[3]);
+        return len ? ReadExactly(len, timeout_ms) : std::vector<std::uint8_t>{};
+    }
+    // True when the peer closed (end of stream or reset) within the time.
+    bool WaitClosed(int timeout_ms = 5000) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeout_ms) <= 0) {
+            return false;
+        }
+        std::uint8_t b;
+        return ::recv(fd_, &b, 1, 0) <= 0;
+    }
+    void Close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    int fd() const { return fd_; }
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace nbtest
