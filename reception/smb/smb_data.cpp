@@ -1,0 +1,53 @@
+#include "reception/smb/smb_data.h"
+
+#include <algorithm>
+
+namespace smb {
+
+std::string TakeString(std::span<const std::uint8_t> data, std::size_t& pos) {
+    std::string out;
+    while (pos < data.size() && data[pos] != 0x00) {
+        out += static_cast<char>(data[pos]);
+        ++pos;
+    }
+    return out;
+}
+
+std::string TakeBytes(std::span<const std::uint8_t> data, std::size_t& pos, std::size_t n) {
+    if (pos >= data.size()) {
+        return {};
+    }
+    const std::size_t take = std::min(n, data.size() - pos);
+    std::string out(reinterpret_cast<const char*>(data.data() + pos), take);
+    pos += take;
+    return out;
+}
+
+std::uint8_t ByteAt(std::span<const std::uint8_t> data, std::size_t pos) {
+    return pos < data.size() ? data[pos] : 0;
+}
+
+std::string_view Cut(std::string_view s, std::size_t& budget, std::size_t limit) {
+    const std::size_t n = std::min({s.size(), budget, limit});
+    budget -= n;
+    return s.substr(0, n);
+}
+
+std::string_view UpToNul(std::string_view s) {
+    return s.substr(0, s.find('\0'));
+}
+
+void DataWriter::Put(std::uint8_t b) {
+    if (size_ < out_.size()) {
+        out_[size_++] = b;
+    }
+}
+
+void DataWriter::Put(std::string_view s) {
+    const std::size_t n = std::min(s.size(), out_.size() - size_);
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(s.data()), n,
+                out_.begin() + static_cast<std::ptrdiff_t>(size_));
+    size_ += n;
+}
+
+}  // namespace smb

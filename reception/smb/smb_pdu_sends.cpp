@@ -1,0 +1,66 @@
+#include "reception/smb/smb_pdu_sends.h"
+
+#include "platform/codepage/codepage.h"
+#include "reception/smb/smb_data.h"
+
+namespace cp = platform::codepage;
+
+void CSmbPdu_sends::Reset() {
+    CSmbPdu::Reset();
+    command = smb::kSendSingleBlock;
+    origin.clear();
+    recipient.clear();
+    text.clear();
+}
+
+void CSmbPdu_sends::Encode(CDataBuffer& buffer) {
+    byte_count = 0;
+    if (!origin.empty() && !recipient.empty()) {
+        const std::string oem_origin = cp::Utf8ToOem(origin);
+        const std::string oem_recipient = cp::Utf8ToOem(recipient);
+        const std::string oem_text = cp::Utf8ToOem(text);
+        // Two format bytes and terminators, then the block's format byte and its length.
+        constexpr std::size_t kFixed = 7;
+        const auto area = DataArea();
+        std::size_t budget = area.size() - kFixed;
+        const auto o = smb::Cut(smb::UpToNul(oem_origin), budget);
+        const auto r = smb::Cut(smb::UpToNul(oem_recipient), budget);
+        const auto t = smb::Cut(oem_text, budget, smb::kMaxTextBlock);
+
+        smb::DataWriter out(area);
+        out.Put(smb::kFormatString);
+        out.Put(o);
+        out.Put(0x00);
+        out.Put(smb::kFormatString);
+        out.Put(r);
+        out.Put(0x00);
+        out.Put(smb::kFormatDataBlock);
+        out.Put(static_cast<std::uint8_t>(t.size()));
+        out.Put(0x00);
+        out.Put(t);
+        byte_count = static_cast<std::uint16_t>(out.size());
+    }
+    CSmbPdu::Encode(buffer);
+}
+
+bool CSmbPdu_sends::DecodeBytes(std::span<const std::uint8_t> unit) {
+    origin.clear();
+    recipient.clear();
+    text.clear();
+    if (!CSmbPdu::DecodeBytes(unit)) {
+        return false;
+    }
+    const auto data = Data();
+    std::size_t pos = 1;
+    const std::string o = smb::TakeString(data, pos);
+    pos += 2;  // the 0x00 and the next format byte
+    const std::string r = smb::TakeString(data, pos);
+    pos += 2;  // the 0x00 and the block's format byte
+    const std::size_t length = smb::ByteAt(data, pos);
+    pos += 2;
+    const std::string t = smb::TakeBytes(data, pos, length);
+    origin = cp::OemToUtf8(o);
+    recipient = cp::OemToUtf8(r);
+    text = cp::OemToUtf8(t);
+    return true;
+}
