@@ -1,0 +1,13 @@
+// tolvane: the desktop program. Lives in the notification area, receives 'net send' messages and
+// shows each in a popup at the bottom-right corner of the screen. Takes no arguments.
+#include "shell/desktop/quillon_app.h"
+
+int main(int argc, char** argv) {
+    CQuillonApp app(argc, argv);
+    if (!app.InitInstance()) {
+        return 1;
+    }
+    const int result = CQuillonApp::exec();
+    app.ExitInstance();
+    return result;
+}

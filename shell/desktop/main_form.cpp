@@ -1,0 +1,241 @@
+#include "shell/desktop/main_form.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QTimerEvent>
+
+#include "archive/archive.h"
+#include "archive/file_time.h"
+#include "platform/system/system.h"
+#include "reception/mailslot/mailslot_network.h"
+#include "reception/netbios/netbios_network.h"
+#include "reception/service/line_breaks.h"
+#include "shell/desktop/sound.h"
+#include "shell/desktop/tray_icon.h"
+#include "shell/desktop/window_utils.h"
+#include "shell/localization/localization.h"
+#include "ui/popup_msg_form.h"
+#include "ui/resources.h"
+
+namespace {
+
+QString Loc(int id) {
+    return QString::fromStdString(LoadLocString(id));
+}
+
+const platform::registry::Hive& HiveOf(const CMainForm::Options& options) {
+    static const platform::registry::Hive current_user = platform::registry::Hive::CurrentUser();
+    return options.hive ? *options.hive : current_user;
+}
+
+}  // namespace
+
+CMainForm::CMainForm() : CMainForm(Options{}) {}
+
+CMainForm::CMainForm(Options options)
+    : QWidget(nullptr, Qt::Tool),
+      options_(std::move(options)),
+      archive_(options_.archive != nullptr ? options_.archive : &TheArchive()),
+      archive_lock_(options_.archive_lock != nullptr ? options_.archive_lock : &ArchiveLock()),
+      sound_(options_.sound) {
+    if (options_.start_reception) {
+        messenger_ = std::make_unique<CMessenger>(options_.messenger);
+        netbios_network_ = std::make_unique<TlNetbiosNetwork>();
+        mailslot_network_ = std::make_unique<TlMailslotNetwork>();
+    }
+    if (sound_ == nullptr) {
+        own_sound_ = std::make_unique<TlSoundPlayer>();
+        sound_ = own_sound_.get();
+    }
+    LoadSettings(settings_, HiveOf(options_));
+    LoadLocalization(settings_);
+
+    // Never shown and never in the taskbar: the window exists to own the others and to receive
+    // notices.
+    setWindowTitle(QStringLiteral("Tolvane Corvessan 2.0"));
+    setAttribute(Qt::WA_DontShowOnScreen);
+    OnCreate();
+}
+
+void CMainForm::OnCreate() {
+    tray_icon_ = std::make_unique<tlTrayIcon>();
+    tray_icon_->SetTip(Loc(kStringTrayTip));
+    tray_icon_->SetCallback([this](int mouse_message) { OnTrayNotify(mouse_message); });
+
+    normal_icon_ = resources::LoadIcon(IsWindowsXPOrLater() ? resources::kIconNormal
+                                                            : resources::kIconNormalClassic);
+    alternate_icon_ = resources::LoadIcon(resources::kIconAlternate);
+    BuildTrayMenu();
+    tray_icon_->SetIcon(normal_icon_);
+
+    if (messenger_) {
+        messenger_->SetCallback(
+            [this](ReceivedMessage message) { OnMessageReceived(std::move(message)); });
+        messenger_->SetNetwork(netbios_network_.get());
+        netbios_network_->SetListener([service = messenger_.get()] { service->Refresh(); });
+        messenger_->Start();
+        netbios_network_->Start();
+        // The mailslot network is never started: its list never changes.
+    }
+}
+
+void CMainForm::BuildTrayMenu() {
+    auto add = [this](int command, int text) {
+        QAction* action = tray_menu_.addAction(Loc(text));
+        connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
+    };
+    add(kCommandOptions, kStringMenuOptions);
+    tray_menu_.addSeparator();
+    add(kCommandAbout, kStringMenuAbout);
+    tray_menu_.addSeparator();
+    add(kCommandExit, kStringMenuExit);
+}
+
+CMainForm::~CMainForm() {
+    SaveSettings(
+        settings_, HiveOf(options_),
+        options_.program_path.empty() ? platform::system::ProgramPath() : options_.program_path);
+    tray_icon_->Remove();
+    // The service goes first: once it has stopped, no port thread calls back into this window
+    // and no rebuild reads a network that is being released.
+    if (messenger_) {
+        messenger_->Stop();
+    }
+    pending_settings_.clear();
+    settings_.clear();
+    open_windows_.clear();
+    mailslot_network_.reset();
+    netbios_network_.reset();
+    messenger_.reset();
+    popup_.reset();
+}
+
+void CMainForm::OnMessageReceived(ReceivedMessage message) {
+    ArchivedMessage record;
+    record.received = file_time::LocalNow();
+    record.type = static_cast<std::int32_t>(message.kind);
+    record.origin = std::move(message.origin);
+    record.recipient = std::move(message.recipient);
+    record.message = RestoreLineBreaks(std::move(message.text));
+    ArchiveMessage(*archive_, *archive_lock_, record);
+    if (!notice_pending_.exchange(true, std::memory_order_acq_rel)) {
+        QCoreApplication::postEvent(this, new QEvent(kArrivalEvent));
+    }
+}
+
+bool CMainForm::event(QEvent* event) {
+    if (event->type() == kArrivalEvent) {
+        OnMessageArrived();
+        return true;
+    }
+    if (event->type() == kWindowClosedEvent) {
+        return true;  // windows opened from the tray menu come with the options
+    }
+    return QWidget::event(event);
+}
+
+void CMainForm::OnMessageArrived() {
+    // Cleared before the archive is read: an arrival after this point posts a new notice.
+    notice_pending_.store(false, std::memory_order_release);
+    ++arrivals_handled_;
+    StartBlinking();
+    ShowPopup();
+    PlaySoundForCurrent();
+}
+
+void CMainForm::PlaySoundForCurrent() {
+    if (SettingNumber(settings_, kSettingSoundEnabled) != 1) {
+        return;
+    }
+    std::int32_t type = 0;
+    {
+        std::lock_guard lock(*archive_lock_);
+        type = archive_->GetField(archive_->GetCurrent(), archive_field::kType).AsInt32();
+    }
+    const std::string file =
+        SettingText(settings_, type == static_cast<std::int32_t>(MessageKind::Personal)
+                                   ? kSettingSoundPersonal
+                                   : kSettingSoundBroadcast);
+    if (!file.empty()) {
+        sound_->Play(file);
+    }
+}
+
+void CMainForm::ShowPopup() {
+    popup_.reset();
+    popup_ = std::make_unique<CPopupMsgForm>(this);
+    popup_->SetDataSet(archive_, archive_lock_);
+    popup_->SetAcknowledgeCallback([this] { StopBlinking(); });
+    popup_->Popup();
+    if (SettingNumber(settings_, kSettingPopupAutoclose) == 1) {
+        popup_->SetAutoCloseTime(SettingNumber(settings_, kSettingPopupDeadline));
+    } else {
+        popup_->SetAutoCloseTime(0);
+        StopBlinking();
+    }
+    emit popupShown();
+}
+
+void CMainForm::StartBlinking() {
+    blinker_.StartBlinking();
+    blink_timer_.start(TlBlinker::kPeriodMs, this);
+}
+
+void CMainForm::StopBlinking() {
+    blinker_.StopBlinking();
+}
+
+void CMainForm::OnBlinkTimer() {
+    const TlBlinker::Tick tick = blinker_.OnTick();
+    if (tick.stop_timer) {
+        blink_timer_.stop();
+    }
+    tray_icon_->SetIcon(tick.icon == TlBlinker::Icon::Normal ? normal_icon_ : alternate_icon_);
+}
+
+void CMainForm::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == blink_timer_.timerId()) {
+        OnBlinkTimer();
+        return;
+    }
+    QWidget::timerEvent(event);
+}
+
+void CMainForm::OnTrayNotify(int mouse_message) {
+    switch (mouse_message) {
+        case tlTrayIcon::kLeftButtonDown:
+        case tlTrayIcon::kLeftButtonDoubleClick:
+            StopBlinking();
+            ShowPopup();
+            break;
+        case tlTrayIcon::kRightButtonUp:
+            tray_menu_.popup(QCursor::pos());
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainForm::OnCommand(int command) {
+    switch (command) {
+        case kCommandExit:
+            OnExitCommand();
+            break;
+        case kCommandOptions:
+        case kCommandAbout:
+            // The options window and the about box come later.
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainForm::OnExitCommand() {
+    while (!open_windows_.empty()) {
+        QPointer<QWidget> window = open_windows_.back();
+        open_windows_.pop_back();
+        delete window.data();
+    }
+    QCoreApplication::quit();
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QBasicTimer>
+#include <QEvent>
+#include <QIcon>
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/registry/registry.h"
+#include "reception/service/messenger.h"
+#include "reception/service/received_message.h"
+#include "shell/desktop/blinker.h"
+#include "shell/settings/settings.h"
+
+class CPopupMsgForm;
+class TlDataSet;
+class TlMailslotNetwork;
+class TlNetbiosNetwork;
+class TlSoundPlayer;
+class tlTrayIcon;
+
+// The hidden main window, the hub of the program: it owns the reception service and both
+// transports, the settings, the tray icon with its menu and blinking, and the current popup. Every
+// received message goes into the archive (on the port's thread) and is then shown, blinked and
+// sounded on the user-interface thread. The window itself is never shown.
+class CMainForm : public QWidget {
+    Q_OBJECT
+  public:
+    // Notices to this window.
+    static constexpr QEvent::Type kArrivalEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+    static constexpr QEvent::Type kWindowClosedEvent = static_cast<QEvent::Type>(QEvent::User + 5);
+    // Tray menu commands.
+    static constexpr int kCommandOptions = 101;
+    static constexpr int kCommandAbout = 103;
+    static constexpr int kCommandExit = 104;
+
+    static constexpr int kStringTrayTip = 401;
+    static constexpr int kStringMenuOptions = 301;
+    static constexpr int kStringMenuAbout = 302;
+    static constexpr int kStringMenuExit = 303;
+
+    struct Options {
+        // Off in tests that feed OnMessageReceived themselves: no port is opened.
+        bool start_reception = true;
+        CMessenger::Options messenger;
+        // Where the settings live; the current user's registry when not given.
+        std::optional<platform::registry::Hive> hive;
+        // The program path written for autostart; the running program's when empty.
+        std::string program_path;
+        // The archive and its lock; the process-wide ones when not given. Not owned.
+        TlDataSet* archive = nullptr;
+        std::mutex* archive_lock = nullptr;
+        // Plays the sounds; a player of the window's own when not given. Not owned.
+        TlSoundPlayer* sound = nullptr;
+    };
+
+    CMainForm();
+    explicit CMainForm(Options options);
+    ~CMainForm() override;
+
+    // The reception service's owner callback, on a port thread: stamps the arrival time, restores
+    // the line breaks, archives the message and notifies the window. Returns when the message is
+    // in the archive.
+    void OnMessageReceived(ReceivedMessage message);
+    // Replaces the popup by a new one showing the archive's current record.
+    void ShowPopup();
+    void StartBlinking();
+    // The user has seen the message: the icon settles 14 ticks later.
+    void StopBlinking();
+    // One blinking step (what the 500 ms timer does).
+    void OnBlinkTimer();
+    // A mouse message of the tray icon.
+    void OnTrayNotify(int mouse_message);
+    void OnCommand(int command);
+    // Closes every window opened from the tray menu and ends the message loop.
+    void OnExitCommand();
+
+    SettingsMap& settings() { return settings_; }
+    SettingsMap& pending_settings() { return pending_settings_; }
+    CPopupMsgForm* popup() const { return popup_.get(); }
+    tlTrayIcon& tray_icon() { return *tray_icon_; }
+    QMenu& tray_menu() { return tray_menu_; }
+    const TlBlinker& blinker() const { return blinker_; }
+    bool IsBlinkTimerRunning() const { return blink_timer_.isActive(); }
+    const QIcon& normal_icon() const { return normal_icon_; }
+    const QIcon& alternate_icon() const { return alternate_icon_; }
+    // Arrival notices handled (several arrivals before one is handled share one notice).
+    std::size_t ArrivalsHandled() const { return arrivals_handled_; }
+    CMessenger* messenger() const { return messenger_.get(); }
+
+  signals:
+    // A new popup is on screen.
+    void popupShown();
+
+  protected:
+    bool event(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+  private:
+    void OnCreate();
+    void BuildTrayMenu();
+    void OnMessageArrived();
+    void PlaySoundForCurrent();
+
+    Options options_;
+    // Reception, in the order built; the service is stopped before the transports go.
+    std::unique_ptr<CMessenger> messenger_;
+    std::unique_ptr<TlNetbiosNetwork> netbios_network_;
+    std::unique_ptr<TlMailslotNetwork> mailslot_network_;
+    std::unique_ptr<tlTrayIcon> tray_icon_;
+    QMenu tray_menu_;
+    std::vector<QPointer<QWidget>> open_windows_;  // opened from the tray menu, in order
+    SettingsMap settings_;
+    SettingsMap pending_settings_;
+    std::unique_ptr<CPopupMsgForm> popup_;
+    QIcon normal_icon_;
+    QIcon alternate_icon_;
+    TlBlinker blinker_;
+    QBasicTimer blink_timer_;
+
+    TlDataSet* archive_;
+    std::mutex* archive_lock_;
+    std::unique_ptr<TlSoundPlayer> own_sound_;
+    TlSoundPlayer* sound_;
+    // Set while an arrival notice is on its way: arrivals that find it set need no notice of
+    // their own, since the pending one shows the newest record. Keeps the queue at one notice
+    // however fast messages come.
+    std::atomic<bool> notice_pending_{false};
+    std::size_t arrivals_handled_ = 0;
+};

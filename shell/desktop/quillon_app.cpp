@@ -1,0 +1,74 @@
+#include "shell/desktop/quillon_app.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
+#include "shell/desktop/main_form.h"
+
+namespace {
+
+// The write end of a socket pair: the handler only writes a byte, the loop does the rest.
+int g_stop_write_fd = -1;
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    if (g_stop_write_fd >= 0) {
+        [[maybe_unused]] ssize_t n = write(g_stop_write_fd, &byte, 1);
+    }
+}
+
+}  // namespace
+
+CQuillonApp::CQuillonApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The popups come and go; the program lives in the tray until "Exit Tolvane".
+    setQuitOnLastWindowClosed(false);
+    setApplicationName(QStringLiteral("Tolvane Corvessan"));
+    setOrganizationName(QStringLiteral("Brannock"));
+}
+
+CQuillonApp::~CQuillonApp() {
+    ExitInstance();
+    stop_notifier_.reset();
+    g_stop_write_fd = -1;
+    for (int fd : stop_fds_) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+bool CQuillonApp::InitInstance() {
+    WatchStopSignals();
+    main_form_ = std::make_unique<CMainForm>();
+    return true;
+}
+
+void CQuillonApp::ExitInstance() {
+    main_form_.reset();
+}
+
+void CQuillonApp::WatchStopSignals() {
+    if (stop_notifier_ ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, stop_fds_) != 0) {
+        return;
+    }
+    g_stop_write_fd = stop_fds_[1];
+    stop_notifier_ = std::make_unique<QSocketNotifier>(stop_fds_[0], QSocketNotifier::Read);
+    connect(stop_notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        if (main_form_) {
+            main_form_->OnExitCommand();
+        } else {
+            quit();
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}

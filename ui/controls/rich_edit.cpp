@@ -1,0 +1,41 @@
+#include "ui/controls/rich_edit.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QTextDocument>
+#include <cmath>
+
+TlRichEdit::TlRichEdit(int id, QWidget* parent) : QTextEdit(parent), id_(id) {
+    setReadOnly(true);
+    setAcceptRichText(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setCursorWidth(0);  // the caret is never visible
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setUndoRedoEnabled(false);
+    document()->setDocumentMargin(0);
+    setViewportMargins(0, 0, 0, 0);
+}
+
+void TlRichEdit::SetBackground(QColor colour) {
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Base, colour);
+    palette.setColor(QPalette::Window, colour);
+    setPalette(palette);
+    viewport()->setAutoFillBackground(true);
+}
+
+void TlRichEdit::RequestResize() {
+    // The layout wraps at the width the box has now; only the height follows the content.
+    QTextDocument* doc = document();
+    doc->setTextWidth(width());
+    requested_width_ = width();
+    requested_height_ = static_cast<int>(std::ceil(doc->documentLayout()->documentSize().height()));
+}
+
+void TlRichEdit::focusInEvent(QFocusEvent* event) {
+    QTextEdit::focusInEvent(event);
+    setCursorWidth(0);
+}

@@ -1,0 +1,253 @@
+#include "ui/popup_msg_form.h"
+
+#include <QDate>
+#include <QFontDatabase>
+#include <QRegularExpression>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "archive/data_set.h"
+#include "archive/file_time.h"
+#include "shell/localization/localization.h"
+#include "ui/controls/command_event.h"
+#include "ui/message_text.h"
+#include "ui/resources.h"
+
+namespace {
+
+constexpr int kStringCaption = 201;
+constexpr int kStringPrev = 202;
+constexpr int kStringNext = 203;
+constexpr int kStringCopy = 204;
+constexpr int kStringWroteTo = 205;
+constexpr int kStringNoMessages = 206;
+
+QString Loc(int id) {
+    return QString::fromStdString(LoadLocString(id));
+}
+
+QFont BaseFont() {
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+}
+
+// A quarter larger than the desktop's general font, cut to whole units as font heights are.
+QFont Enlarged(QFont font) {
+    if (font.pixelSize() > 0) {
+        font.setPixelSize(static_cast<int>(font.pixelSize() * 1.25));
+    } else {
+        font.setPointSizeF(std::trunc(font.pointSizeF() * 1.25));
+    }
+    return font;
+}
+
+QFont TextFont() {
+    return Enlarged(BaseFont());
+}
+
+QFont CaptionFont() {
+    QFont font = Enlarged(BaseFont());
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+QFont LinkFont() {
+    QFont font = BaseFont();
+    font.setWeight(QFont::Bold);
+    font.setUnderline(true);
+    return font;
+}
+
+// Line breaks of any form, as the text box shows them.
+QString DisplayLines(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QDateTime ToDateTime(std::int64_t value) {
+    const file_time::CalendarTime c = file_time::ToCalendar(value);
+    return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second));
+}
+
+// The locale's long time format made 24-hour: hours as H/HH, without AM/PM or time zone.
+QString TwentyFourHourFormat(const QLocale& locale) {
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(QRegularExpression(QStringLiteral("\\s*(AP|ap|A|a|t+)\\s*")));
+    format.replace(QLatin1Char('h'), QLatin1Char('H'));
+    format = format.trimmed();
+    if (!format.contains(QLatin1Char('H')) || !format.contains(QLatin1Char('m'))) {
+        format = QStringLiteral("HH:mm:ss");
+    }
+    return format;
+}
+
+}  // namespace
+
+CPopupMsgForm::CPopupMsgForm(QWidget* owner)
+    : TlCloudWnd(owner),
+      text_font_(TextFont()),
+      caption_font_(CaptionFont()),
+      link_font_(LinkFont()),
+      text_(kTextId, this),
+      prev_(kPrevId, Loc(kStringPrev), this),
+      next_(kNextId, Loc(kStringNext), this),
+      copy_(kCopyId, Loc(kStringCopy), this),
+      caption_(kCaptionId, this),
+      close_(kCloseId, &caption_) {
+    text_.setFont(text_font_);
+    text_.SetBackground(QColor::fromRgb(kBackground));
+    text_.setGeometry(kTextLeft, kTextTop, 294 - kTextLeft, 100 - kTextTop);
+
+    for (TlStaticLink* link : {&prev_, &next_, &copy_}) {
+        link->setFont(link_font_);
+    }
+    prev_.setGeometry(5, 130, 95, 15);
+    next_.setGeometry(110, 130, 95, 15);
+    copy_.setGeometry(215, 130, 80, 15);
+
+    caption_.setFont(caption_font_);
+    caption_.SetText(Loc(kStringCaption));
+    caption_.setGeometry(1, 1, 297, 24);
+
+    close_.setGeometry(303, 253, 20, 20);  // moved into place by every layout
+    close_.SetBitmaps(resources::LoadBitmap(resources::kBitmapCloseNormal),
+                      resources::LoadBitmap(resources::kBitmapCloseHot));
+
+    UpdateLayout();
+}
+
+void CPopupMsgForm::SetDataSet(TlDataSet* archive, std::mutex* lock) {
+    archive_ = archive;
+    lock_ = lock;
+}
+
+QSize CPopupMsgForm::GetDesiredSize() const {
+    return {kWidth, text_.y() + text_.height() + kBottomSpace};
+}
+
+void CPopupMsgForm::UpdateLayout() {
+    text_.RequestResize();
+    const int height = std::clamp(text_.RequestedHeight(), kTextMinHeight, kTextMaxHeight);
+    text_.resize(text_.RequestedWidth(), height);
+    const int links_top = text_.y() + text_.height() + kLinkGap;
+    for (TlStaticLink* link : {&prev_, &next_, &copy_}) {
+        link->move(link->x(), links_top);
+    }
+    close_.move(274, 3);
+    TlCloudWnd::UpdateLayout();
+}
+
+void CPopupMsgForm::UpdateContent(int reason) {
+    text_.setPlainText(DisplayLines(ComposeText()));
+    TlCloudWnd::UpdateContent(reason);
+}
+
+QString CPopupMsgForm::FormatDate(std::int64_t file_time, const QLocale& locale) {
+    return locale.toString(ToDateTime(file_time).date(), QLocale::ShortFormat);
+}
+
+QString CPopupMsgForm::FormatTime(std::int64_t file_time, const QLocale& locale) {
+    return locale.toString(ToDateTime(file_time).time(), TwentyFourHourFormat(locale));
+}
+
+QString CPopupMsgForm::ComposeText() {
+    if (archive_ == nullptr) {
+        return {};
+    }
+    struct Shown {
+        std::string origin, recipient, message;
+        std::int64_t received = 0;
+    };
+    std::optional<Shown> shown;
+    {
+        // Records are appended on port threads under this lock; reading under it never sees a
+        // record whose fields are only partly written.
+        std::unique_lock<std::mutex> guard;
+        if (lock_ != nullptr) {
+            guard = std::unique_lock(*lock_);
+        }
+        const int i = archive_->GetCurrent();
+        if (i >= 0 && i < archive_->GetCount()) {
+            shown = Shown{archive_->GetField(i, archive_field::kOrigin).AsText(),
+                          archive_->GetField(i, archive_field::kRecipient).AsText(),
+                          archive_->GetField(i, archive_field::kMessage).AsText(),
+                          archive_->GetField(i, archive_field::kReceived).AsInt64()};
+        }
+    }
+    if (!shown) {
+        return Loc(kStringNoMessages);
+    }
+    const QLocale locale = QLocale::system();
+    const std::string text = message_text::Compose(
+        FormatDate(shown->received, locale).toStdString(),
+        FormatTime(shown->received, locale).toStdString(), LoadLocString(kStringWroteTo),
+        shown->origin, shown->recipient, shown->message);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void CPopupMsgForm::MoveLast() {
+    if (archive_ == nullptr) {
+        return;
+    }
+    std::unique_lock<std::mutex> guard;
+    if (lock_ != nullptr) {
+        guard = std::unique_lock(*lock_);
+    }
+    archive_->MoveLast();
+}
+
+bool CPopupMsgForm::event(QEvent* event) {
+    if (event->type() == TlCommandEvent::kType) {
+        OnCommand(static_cast<TlCommandEvent*>(event)->id());
+        event->accept();
+        return true;
+    }
+    return TlCloudWnd::event(event);
+}
+
+void CPopupMsgForm::OnCommand(int id) {
+    if (id != kPrevId && id != kNextId && id != kCopyId && id != kCloseId) {
+        return;
+    }
+    if (acknowledge_) {
+        acknowledge_();
+    }
+    switch (id) {
+        case kPrevId:
+        case kNextId:
+            if (archive_ != nullptr) {
+                std::unique_lock<std::mutex> guard;
+                if (lock_ != nullptr) {
+                    guard = std::unique_lock(*lock_);
+                }
+                if (id == kPrevId) {
+                    archive_->MovePrev();
+                } else {
+                    archive_->MoveNext();
+                }
+            }
+            UpdateContent(0);
+            break;
+        case kCopyId:
+            // Exactly what is shown, header lines included.
+            (clipboard_ != nullptr ? clipboard_ : &desktop_clipboard_)->CopyText(ShownText());
+            break;
+        case kCloseId:
+            hide();
+            break;
+        default:
+            break;
+    }
+}
+
+void CPopupMsgForm::showEvent(QShowEvent* event) {
+    TlCloudWnd::showEvent(event);
+    MoveLast();
+}
+
+void CPopupMsgForm::hideEvent(QHideEvent* event) {
+    TlCloudWnd::hideEvent(event);
+    MoveLast();
+}
