@@ -99,27 +99,33 @@ class RawPeer {
         std::copy(body.begin(), body.end(), all.begin() + static_cast<std::ptrdiff_t>(h.size()));
         return SendBytes(all);
     }
-    // Session request; returns the answer packet's type and (for a negative one) its code.
-    std::optional<std::pair<std::uint8_t, std::uint8_t>> Request(
-        std::string_view called, std::uint8_t suffix = 0x03, std::string_view calling = "PEER") {
-        auto packet =
-            wire::EncodeSessionRequest(wire::MakeName(called, suffix), wire::MakeName(calling, 0));
-        if (!SendBytes(packet)) {
-            return std::nullopt;
-        }
-        auto header = ReadExactly(4);
+    bool SendRequest(std::string_view called, std::uint8_t suffix = 0x03,
+                     std::string_view calling = "PEER") {
+        return SendBytes(
+            wire::EncodeSessionRequest(wire::MakeName(called, suffix), wire::MakeName(calling, 0)));
+    }
+    // The answer to a session request: its packet type and, for a negative one, its code.
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> ReadAnswer(int timeout_ms = 5000) {
+        auto header = ReadExactly(4, timeout_ms);
         if (!header) {
             return std::nullopt;
         }
         std::uint8_t code = 0;
         if ((*header)[3] > 0) {
-            auto rest = ReadExactly((*header)[3]);
+            auto rest = ReadExactly((*header)[3], timeout_ms);
             if (!rest) {
                 return std::nullopt;
             }
             code = (*rest)[0];
         }
         return std::make_pair((*header)[0], code);
+    }
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> Request(
+        std::string_view called, std::uint8_t suffix = 0x03, std::string_view calling = "PEER") {
+        if (!SendRequest(called, suffix, calling)) {
+            return std::nullopt;
+        }
+        return ReadAnswer();
     }
     std::optional<std::vector<std::uint8_t>> ReadExactly(std::size_t n, int timeout_ms = 5000) {
         std::vector<std::uint8_t> out(n);

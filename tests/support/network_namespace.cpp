@@ -61,7 +61,7 @@ bool OnlyLoopback() {
 }
 
 // Starts argv with stdout and stderr into a pipe; returns the pid (or -1) and the read end.
-int Spawn(const std::vector<std::string>& argv, int& read_fd) {
+int Spawn(const std::vector<std::string>& argv, int& read_fd, const char* input_path = nullptr) {
     int pipe_fds[2];
     if (argv.empty() || ::pipe2(pipe_fds, O_CLOEXEC) != 0) {
         return -1;
@@ -75,7 +75,8 @@ int Spawn(const std::vector<std::string>& argv, int& read_fd) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input_path ? input_path : "/dev/null",
+                                     O_RDONLY, 0);
     pid_t pid = -1;
     const int r = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -134,9 +135,38 @@ bool InPrivateNetworkNamespace() {
 }
 
 CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+    return RunCommandWithInput(argv, {}, timeout);
+}
+
+CommandResult RunCommandWithInput(const std::vector<std::string>& argv, const std::string& input,
+                                  std::chrono::milliseconds timeout) {
     CommandResult result;
+    std::string input_path;
+    if (!input.empty()) {
+        char path[] = "/tmp/tolvane-input-XXXXXX";
+        const int in = ::mkstemp(path);
+        if (in < 0 ||
+            ::write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+            if (in >= 0) {
+                ::close(in);
+                ::unlink(path);
+            }
+            result.output = "cannot write the input";
+            return result;
+        }
+        ::close(in);
+        input_path = path;
+    }
+    struct Remove {
+        const std::string& path;
+        ~Remove() {
+            if (!path.empty()) {
+                ::unlink(path.c_str());
+            }
+        }
+    } remove{input_path};
     int fd = -1;
-    const int pid = Spawn(argv, fd);
+    const int pid = Spawn(argv, fd, input_path.empty() ? nullptr : input_path.c_str());
     if (pid < 0) {
         result.output = "cannot start " + (argv.empty() ? std::string() : argv[0]);
         return result;

@@ -38,6 +38,9 @@ struct CommandResult {
 // Runs argv[0] (looked up in PATH) with its arguments and waits at most timeout.
 CommandResult RunCommand(const std::vector<std::string>& argv,
                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
+// The same with input as the program's standard input.
+CommandResult RunCommandWithInput(const std::vector<std::string>& argv, const std::string& input,
+                                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
 // Whether the program is found in PATH.
 bool CommandExists(const std::string& program);
 
