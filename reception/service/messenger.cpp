@@ -1,0 +1,199 @@
+#include "reception/service/messenger.h"
+
+#include <algorithm>
+#include <cctype>
+#include <typeinfo>
+
+#include "platform/system/system.h"
+#include "reception/mailslot/mailslot.h"
+#include "reception/mailslot/mailslot_pdu.h"
+#include "reception/netbios/netbios_name.h"
+#include "reception/netbios/netbios_network.h"
+#include "reception/network.h"
+#include "reception/smb/smb_pdu.h"
+#include "reception/smb/smb_pdu_sendend.h"
+#include "reception/smb/smb_pdu_sends.h"
+#include "reception/smb/smb_pdu_sendstrt.h"
+#include "reception/smb/smb_pdu_sendtxt.h"
+
+namespace {
+
+constexpr std::uint8_t kMessengerNameType = 0x03;
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+std::atomic<std::uint16_t> g_group_counter{0};
+
+}  // namespace
+
+std::uint16_t CMessenger::NextGroupId() {
+    return static_cast<std::uint16_t>(g_group_counter.fetch_add(1) + 1);
+}
+
+CMessenger::CMessenger() : CMessenger(Options{}) {}
+
+CMessenger::CMessenger(Options options) : options_(std::move(options)) {
+    computer_name_ = Upper(options_.computer_name.empty() ? platform::system::ComputerName()
+                                                          : options_.computer_name);
+    user_name_ =
+        Upper(options_.user_name.empty() ? platform::system::UserName() : options_.user_name);
+    thread_.function = &CMessenger::ServiceLoop;
+    thread_.object = this;
+}
+
+CMessenger::~CMessenger() {
+    Stop();
+}
+
+void CMessenger::Start() {
+    thread_.CreateThread();
+}
+
+void CMessenger::Stop() {
+    thread_.Stop();
+}
+
+void CMessenger::ServiceLoop(TlThread* thread) {
+    platform::Event* refresh[] = {&refresh_};
+    while (!thread->IsStopRequested()) {
+        if (thread->Wait(refresh, platform::kInfinite) && !thread->IsStopRequested()) {
+            ClosePorts();
+            OpenPorts();
+            ++rebuilds_;
+        }
+    }
+    ClosePorts();
+}
+
+void CMessenger::AddPort(std::unique_ptr<CPort> port) {
+    port->accept_handler = [](CConnection*) {};
+    port->connection_handler = [this](CConnection* c) { OnConnection(c); };
+    CPort* p = port.get();
+    ports_.push_back(std::move(port));
+    port_count_ = ports_.size();
+    p->Start();
+}
+
+void CMessenger::OpenPorts() {
+    if (network_ == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard guard(network_->lock());
+        for (const auto& entry : network_->current()) {
+            auto* interface = dynamic_cast<TlNetbiosInterface*>(entry.get());
+            if (interface == nullptr) {
+                continue;
+            }
+            interface->Reset();
+            AddPort(std::make_unique<CNetbiosName>(computer_name_, kMessengerNameType, interface,
+                                                   options_.open_retry_ms));
+            // Two ports for one name would take the registration from each other in turn.
+            if (user_name_ != computer_name_ && !user_name_.empty()) {
+                AddPort(std::make_unique<CNetbiosName>(user_name_, kMessengerNameType, interface,
+                                                       options_.open_retry_ms));
+            }
+        }
+    }
+    AddPort(std::make_unique<CMailslot>(options_.mailslot_name, options_.open_retry_ms,
+                                        options_.mailslot_poll_ms));
+}
+
+void CMessenger::ClosePorts() {
+    // Destroying a port stops its thread and closes its endpoint.
+    for (auto& port : ports_) {
+        port.reset();
+    }
+    ports_.clear();
+    port_count_ = 0;
+}
+
+void CMessenger::OnConnection(CConnection* connection) {
+    std::optional<ReceivedMessage> message;
+    const std::type_info& type = typeid(*connection);
+    if (type == typeid(CNetbiosConnection)) {
+        message = ReadSmbSession(connection);
+    } else if (type == typeid(CMailslotConnection)) {
+        message = ReadDatagram(connection);
+    } else {
+        connection->Close();
+    }
+    if (message && callback_) {
+        callback_(*message);
+    }
+}
+
+std::optional<ReceivedMessage> CMessenger::ReadSmbSession(CConnection* connection) {
+    CDataBuffer first;
+    CSmbPdu header;
+    if (!connection->ReceiveData(first) || !header.Decode(first)) {
+        connection->Close();
+        return std::nullopt;
+    }
+    switch (header.command) {
+        case smb::kSendSingleBlock:
+            return ReadSingleBlock(connection, first);
+        case smb::kSendStart:
+            return ReadMultiBlock(connection, first);
+        default:
+            connection->Close();
+            return std::nullopt;
+    }
+}
+
+std::optional<ReceivedMessage> CMessenger::ReadSingleBlock(CConnection* connection,
+                                                           const CDataBuffer& first) {
+    CSmbPdu_sends unit;
+    unit.Decode(first);
+    ReceivedMessage message{MessageKind::Personal, unit.origin, unit.recipient, unit.text};
+    CSmbPdu_sends reply;
+    reply.Reset();
+    connection->SendPdu(reply);
+    connection->Close();
+    return message;
+}
+
+std::optional<ReceivedMessage> CMessenger::ReadMultiBlock(CConnection* connection,
+                                                          const CDataBuffer& first) {
+    CSmbPdu_sendstrt start;
+    start.Decode(first);
+    ReceivedMessage message{MessageKind::Personal, start.origin, start.recipient, {}};
+
+    CSmbPdu_sendstrt start_reply;
+    start_reply.Reset();
+    start_reply.word_count = 1;
+    start_reply.words[0] = NextGroupId();
+    connection->SendPdu(start_reply);
+
+    CSmbPdu_sendtxt text;
+    while (connection->ReceivePdu(text) && text.command == smb::kSendText) {
+        message.text += text.text;
+        CSmbPdu_sendtxt text_reply;
+        text_reply.Reset();
+        if (!connection->SendPdu(text_reply)) {
+            break;
+        }
+    }
+    CSmbPdu_sendend end_reply;
+    end_reply.Reset();
+    connection->SendPdu(end_reply);
+    connection->Close();
+    return message;
+}
+
+std::optional<ReceivedMessage> CMessenger::ReadDatagram(CConnection* connection) {
+    CMailslotPdu datagram;
+    bool read = connection->ReceivePdu(datagram);
+    connection->Close();
+    // Nothing read (the datagram vanished or the mailslot failed): no message rather than an
+    // empty one that nobody sent.
+    if (!read) {
+        return std::nullopt;
+    }
+    return ReceivedMessage{MessageKind::Broadcast, datagram.origin, datagram.recipient,
+                           datagram.text};
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/netbios/stack.h"
+
+// Installs the process's NetBIOS stack (on the given interfaces, or all) and tells the user,
+// once per change, which ports it cannot bind, why, and what to do about it.
+class PortProblemReporter {
+  public:
+    explicit PortProblemReporter(const std::vector<std::string>& interfaces);
+    ~PortProblemReporter();
+
+    // Writes one line when the set of unbindable ports changed since the last call.
+    void ReportNew(std::FILE* out);
+
+    // The line for a set of problems (empty when there are none).
+    static std::string Describe(const std::vector<platform::netbios::BindProblem>& problems,
+                                const std::string& program);
+
+  private:
+    std::shared_ptr<platform::netbios::Stack> stack_;
+    std::vector<platform::netbios::BindProblem> reported_;
+};
