@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -18,6 +19,8 @@
 #include "platform/netbios/stack.h"
 #include "platform/netbios/wire/name.h"
 #include "platform/netbios/wire/session.h"
+#include "platform/sync/event.h"
+#include "tests/support/network_namespace.h"
 
 // Helpers for driving a stack through control blocks and for talking to it as a raw peer.
 namespace nbtest {
@@ -46,6 +49,10 @@ inline void SetCallName(nb::NCB& ncb, std::string_view name, std::uint8_t suffix
 
 // A stack on the given interfaces with short bounds, so tests finish quickly.
 inline nb::Stack::Config TestConfig(std::vector<std::string> interfaces = {"lo"}) {
+    // A stack binds the real NetBIOS ports: only ever inside the test's own namespace.
+    if (!tolvane::test::InPrivateNetworkNamespace()) {
+        std::abort();
+    }
     nb::Stack::Config c;
     c.interfaces = std::move(interfaces);
     c.computer_name = "TESTHOST";
@@ -78,6 +85,9 @@ class RawPeer {
     RawPeer(RawPeer&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
 
     bool Connect(std::uint32_t address, std::uint16_t port = 139) {
+        if (!tolvane::test::InPrivateNetworkNamespace()) {
+            std::abort();
+        }
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -169,6 +179,77 @@ class RawPeer {
         }
     }
     int fd() const { return fd_; }
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace nbtest
+
+namespace nbtest {
+
+// An asynchronous listen as the reception ports issue it, waited for with a bound.
+struct AsyncListen {
+    platform::Event done{platform::Event::Mode::ManualReset};
+    nb::NCB ncb;
+    std::uint8_t submitted = 0;
+
+    AsyncListen(nb::Stack& stack, std::uint8_t lana, std::string_view name) {
+        ncb = Ncb(nb::NCBLISTEN | nb::ASYNCH, lana, name);
+        std::memset(ncb.ncb_callname, ' ', nb::NCBNAMSZ);
+        ncb.ncb_callname[0] = '*';
+        ncb.ncb_event = &done;
+        submitted = stack.Submit(&ncb);
+    }
+    // True once completed; the control block's fields are then ours to read.
+    bool Wait(int ms = 5000) {
+        platform::Event* e[] = {&done};
+        if (platform::WaitAny(e, ms) != 0) {
+            return false;
+        }
+        done.Clear();  // reading the event orders the stack's writes before ours
+        return true;
+    }
+};
+
+// A UDP peer on an ephemeral port.
+class RawUdp {
+  public:
+    RawUdp() {
+        // A socket made outside the test's namespace would talk to the machine's own network.
+        if (!tolvane::test::InPrivateNetworkNamespace()) {
+            std::abort();
+        }
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ~RawUdp() { ::close(fd_); }
+    RawUdp(const RawUdp&) = delete;
+    RawUdp& operator=(const RawUdp&) = delete;
+
+    bool SendTo(std::uint32_t address, std::uint16_t port, const std::vector<std::uint8_t>& data) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(address);
+        return ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a),
+                        sizeof a) == static_cast<ssize_t>(data.size());
+    }
+    std::optional<std::vector<std::uint8_t>> Receive(int timeout_ms = 2000) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeout_ms) <= 0) {
+            return std::nullopt;
+        }
+        std::vector<std::uint8_t> out(2048);
+        const ssize_t n = ::recv(fd_, out.data(), out.size(), 0);
+        if (n < 0) {
+            return std::nullopt;
+        }
+        out.resize(static_cast<std::size_t>(n));
+        return out;
+    }
 
   private:
     int fd_ = -1;

@@ -37,28 +37,9 @@ class LoopbackStack : public ::testing::Test {
     const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
-// An asynchronous listen as the reception ports issue it.
-struct PendingListen {
-    platform::Event done{platform::Event::Mode::ManualReset};
-    nb::NCB ncb;
-    std::uint8_t submitted = 0;
-
-    PendingListen(nb::Stack& stack, std::uint8_t lana, std::string_view name) {
-        ncb = Ncb(nb::NCBLISTEN | nb::ASYNCH, lana, name);
-        std::memset(ncb.ncb_callname, ' ', nb::NCBNAMSZ);
-        ncb.ncb_callname[0] = '*';
-        ncb.ncb_event = &done;
-        submitted = stack.Submit(&ncb);
-    }
-    bool Wait(int ms = 5000) {
-        platform::Event* e[] = {&done};
-        return platform::WaitAny(e, ms) == 0;
-    }
-};
-
 TEST_F(LoopbackStack, ServesOneSessionThroughTheControlBlocks) {
     ASSERT_EQ(Add("ALICE"), nb::NRC_GOODRET);
-    PendingListen listen(*stack_, lana_, "ALICE");
+    AsyncListen listen(*stack_, lana_, "ALICE");
     ASSERT_EQ(listen.submitted, nb::NRC_PENDING);
 
     RawPeer peer;
@@ -120,13 +101,24 @@ TEST_F(LoopbackStack, EnumeratesResetsAndDeletingANameEndsItsListen) {
 
     ASSERT_EQ(Add("BOB"), nb::NRC_GOODRET);
     EXPECT_EQ(Add("BOB"), nb::NRC_DUPNAME);
-    PendingListen listen(*stack_, lana_, "BOB");
+    AsyncListen listen(*stack_, lana_, "BOB");
     ASSERT_EQ(listen.submitted, nb::NRC_PENDING);
     EXPECT_FALSE(listen.Wait(50));
     EXPECT_EQ(Delete("BOB"), nb::NRC_GOODRET);
     ASSERT_TRUE(listen.Wait());
     EXPECT_EQ(listen.ncb.ncb_retcode, nb::NRC_NAMERR);
     EXPECT_EQ(Delete("BOB"), nb::NRC_NOWILD);
+
+    // A listen without ASYNCH blocks its caller until it ends.
+    ASSERT_EQ(Add("BOB"), nb::NRC_GOODRET);
+    auto sync = Ncb(nb::NCBLISTEN, lana_, "BOB");
+    sync.ncb_callname[0] = '*';
+    std::uint8_t result = 0;
+    std::thread listener([&] { result = stack_->Submit(&sync); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Delete("BOB"), nb::NRC_GOODRET);
+    listener.join();
+    EXPECT_EQ(result, nb::NRC_NAMERR);
 }
 
 }  // namespace

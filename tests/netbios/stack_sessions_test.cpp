@@ -35,22 +35,15 @@ class Sessions : public ::testing::Test {
         auto ncb = Ncb(nb::NCBDELNAME, lana_, name);
         return stack_->Submit(&ncb);
     }
-    // Listens synchronously in the background; returns the completed control block.
-    std::thread ListenInBackground(std::string_view name, nb::NCB& ncb) {
-        ncb = Ncb(nb::NCBLISTEN, lana_, name);
-        ncb.ncb_callname[0] = '*';
-        return std::thread([this, &ncb] { stack_->Submit(&ncb); });
-    }
-    // A session to name from a raw peer, accepted by a synchronous listen; returns its number.
+    // A session to name from a raw peer, accepted by a listen; returns its number.
     std::uint8_t Accept(std::string_view name, RawPeer& peer) {
-        nb::NCB listen;
-        auto t = ListenInBackground(name, listen);
+        AsyncListen listen(*stack_, lana_, name);
         EXPECT_TRUE(peer.Connect(loopback_));
         auto answer = peer.Request(name);
-        t.join();
         EXPECT_TRUE(answer && answer->first == wire::session_type::kPositive);
-        EXPECT_EQ(listen.ncb_retcode, nb::NRC_GOODRET);
-        return listen.ncb_lsn;
+        EXPECT_TRUE(listen.Wait());
+        EXPECT_EQ(listen.ncb.ncb_retcode, nb::NRC_GOODRET);
+        return listen.ncb.ncb_lsn;
     }
     std::uint8_t Receive(std::uint8_t lsn, std::vector<std::uint8_t>& out, std::uint16_t room) {
         out.assign(room, 0);
@@ -87,12 +80,15 @@ TEST_F(Sessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNextListe
     EXPECT_EQ(refused->second, wire::session_error::kCalledNotPresent);
     EXPECT_TRUE(stranger.WaitClosed());
 
-    // No listen pending: two wait, the third finds the queue full.
+    // No listen pending: two wait, the third finds the queue full. (The pauses only let the
+    // stack read each request before the next one comes.)
     RawPeer first, second, third;
     ASSERT_TRUE(first.Connect(loopback_) && first.SendRequest("ERIN", 3, "FIRST"));
-    ASSERT_TRUE(second.Connect(loopback_) && second.SendRequest("ERIN", 3, "SECOND"));
     // Bytes sent before the answer stay for the session.
     ASSERT_TRUE(first.SendMessage({0xAB}));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(second.Connect(loopback_) && second.SendRequest("ERIN", 3, "SECOND"));
+    std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(third.Connect(loopback_) && third.SendRequest("ERIN", 3, "THIRD"));
     auto full = third.ReadAnswer();
     ASSERT_TRUE(full);
@@ -100,9 +96,9 @@ TEST_F(Sessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNextListe
     EXPECT_EQ(full->second, wire::session_error::kInsufficientResources);
 
     for (auto* peer : {&first, &second}) {
-        nb::NCB listen;
-        auto t = ListenInBackground("ERIN", listen);
-        t.join();
+        AsyncListen pending(*stack_, lana_, "ERIN");
+        ASSERT_TRUE(pending.Wait());
+        const nb::NCB& listen = pending.ncb;
         ASSERT_EQ(listen.ncb_retcode, nb::NRC_GOODRET);
         auto answer = peer->ReadAnswer();
         ASSERT_TRUE(answer);
@@ -253,12 +249,12 @@ TEST_F(Sessions, CallConnectsTwoNamesOfThisNode) {
     Start();
     ASSERT_EQ(Add("JUDY"), nb::NRC_GOODRET);
     ASSERT_EQ(Add("KARL"), nb::NRC_GOODRET);
-    nb::NCB listen;
-    auto t = ListenInBackground("KARL", listen);
+    AsyncListen pending(*stack_, lana_, "KARL");
     auto call = Ncb(nb::NCBCALL, lana_, "JUDY");
     SetCallName(call, "KARL", 3);
     ASSERT_EQ(stack_->Submit(&call), nb::NRC_GOODRET);
-    t.join();
+    ASSERT_TRUE(pending.Wait());
+    const nb::NCB& listen = pending.ncb;
     ASSERT_EQ(listen.ncb_retcode, nb::NRC_GOODRET);
     EXPECT_EQ(std::memcmp(listen.ncb_callname, wire::MakeName("JUDY", 3).data(), 16), 0);
 
