@@ -237,5 +237,7 @@ void CMainForm::OnExitCommand() {
         open_windows_.pop_back();
         delete window.data();
     }
-    QCoreApplication::quit();
+    // Ends the loop directly: quit() would first ask every window to close, and a popup, which
+    // only hides when asked, would cancel the exit.
+    QCoreApplication::exit(0);
 }

@@ -378,7 +378,10 @@ void MainFormTest::PopupCommandsAcknowledge() {
 }
 
 void MainFormTest::ExitEndsTheMessageLoop() {
+    // A popup on screen, which only hides when asked to close, does not hold the program.
     Fixture f;
+    f.Arrive(MessageKind::Personal, "A");
+    QVERIFY(f.form->popup()->isVisible());
     QTimer::singleShot(0, [&] { f.form->tray_menu().actions().at(4)->trigger(); });
     QTimer watchdog;
     watchdog.setSingleShot(true);
