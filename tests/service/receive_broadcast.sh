@@ -17,7 +17,7 @@ wait_for 20 bash -c "python3 '$here/send_datagram.py' ADMIN PROBE probe; sleep 0
 before=$(count_lines "$work/out")
 python3 "$here/send_datagram.py" ADMIN NOBODY-HERE "Server goes down at 18:00 – save your work äöü"
 python3 "$here/send_datagram.py" --type 0x12 ADMIN "" "broadcast to every node"
-wait_for 10 [ "$(count_lines "$work/out")" -ge $((before + 2)) ]
+wait_lines 10 "$work/out" $((before + 2))
 sleep 0.3
 
 python3 - "$work/out" "$before" <<'PY'

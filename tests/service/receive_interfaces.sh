@@ -22,7 +22,7 @@ ip netns exec "$peer" ip link set lo up
 
 start_receiver "$build" "$work/out" --computer IFHOST --user ifuser
 wait_for 20 send IFUSER "on loopback"
-wait_for 5 [ "$(count_lines "$work/out")" -ge 1 ]
+wait_lines 5 "$work/out" 1
 
 # A new interface: a veth pair to the peer namespace, addresses that exist only there.
 ip link add tvh0 type veth peer name tvp0 netns "$peer"
@@ -36,13 +36,13 @@ echo "user name answers on the new interface after $((SECONDS - added)) s"
 wait_for 5 ip netns exec "$peer" nmblookup -B 10.213.7.255 'IFHOST#03' >/dev/null 2>&1
 printf 'over the veth' | ip netns exec "$peer" timeout 20 smbclient -M IFHOST -I 10.213.7.1 -N \
     -U peer >/dev/null 2>&1
-wait_for 5 [ "$(count_lines "$work/out")" -ge 2 ]
+wait_lines 5 "$work/out" 2
 
 # Removing it tears down and rebuilds every port; loopback still receives.
 ip link del tvh0
 sleep 6
 wait_for 20 send IFUSER "after removal"
-wait_for 5 [ "$(count_lines "$work/out")" -ge 3 ]
+wait_lines 5 "$work/out" 3
 grep -q '"text":"over the veth"' "$work/out"
 grep -q '"text":"after removal"' "$work/out"
 echo "interface changes ok"

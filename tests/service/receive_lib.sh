@@ -62,3 +62,8 @@ send() {
 }
 
 count_lines() { [[ -f "$1" ]] && wc -l <"$1" || echo 0; }
+
+has_lines() { (($(count_lines "$1") >= $2)); }
+
+# wait_lines SECONDS FILE N: true as soon as FILE has at least N lines.
+wait_lines() { wait_for "$1" has_lines "$2" "$3"; }

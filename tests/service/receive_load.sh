@@ -12,7 +12,7 @@ trap 'rc=$?; stop_receiver; ((rc == 0)) || show_receiver_output "$work/out"; rm 
 start_receiver "$build" "$work/out" --interface lo --computer LOADHOST --user loaduser
 
 wait_for 20 send LOADUSER "probe"
-wait_for 5 [ "$(count_lines "$work/out")" -ge 1 ]
+wait_lines 5 "$work/out" 1
 
 pids=()
 for i in $(seq 1 50); do
@@ -23,7 +23,7 @@ done
 failed=0
 for p in "${pids[@]}"; do wait "$p" || failed=$((failed + 1)); done
 echo "senders that saw an error: $failed"
-wait_for 30 [ "$(count_lines "$work/out")" -ge 51 ]
+wait_lines 30 "$work/out" 51
 sleep 0.5
 
 python3 - "$work/out" <<'PY'

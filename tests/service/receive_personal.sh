@@ -12,11 +12,11 @@ trap 'rc=$?; stop_receiver; ((rc == 0)) || show_receiver_output "$work/out"; rm 
 start_receiver "$build" "$work/out" --interface lo --computer PERSHOST --user persuser
 
 wait_for 20 send PERSUSER "probe" || { cat "$work/out.err"; exit 1; }
-wait_for 5 [ "$(count_lines "$work/out")" -ge 1 ]
+wait_lines 5 "$work/out" 1
 
 send PERSUSER $'Hello from smbclient\nsecond line äöü\n'
 send pershost $'to the computer\x14next'
-wait_for 10 [ "$(count_lines "$work/out")" -ge 3 ]
+wait_lines 10 "$work/out" 3
 sleep 0.5
 
 python3 - "$work/out" <<'PY'
