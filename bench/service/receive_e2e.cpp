@@ -1,0 +1,284 @@
+// End-to-end figures for tolvane-receive, inside a network namespace of its own (loopback only):
+//  - single-block messages: rate and latency from connect to the JSON line, side by side with a
+//    minimal raw responder doing the same exchange in this process (the floor);
+//  - broadcast datagrams: delivery latency and the rate of a burst;
+//  - idle cost over a period: CPU seconds, wake-ups (context switches) and resident memory.
+// Usage: bench_receive_e2e [messages=2000] [idle-seconds=60]. Bounded in count and time.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/service/child_process.h"
+#include "bench/service/datagram.h"
+#include "tests/service/session_client.h"
+#include "tests/support/network_namespace.h"
+
+using namespace std::chrono;
+using Clock = steady_clock;
+
+namespace {
+
+constexpr const char* kUser = "BENCHUSER";
+
+struct Figures {
+    double rate = 0;  // per second
+    double p50_ms = 0;
+    double p99_ms = 0;
+    std::size_t done = 0;
+};
+
+Figures Summarize(std::vector<double> latencies_ms, Clock::duration total) {
+    Figures f;
+    f.done = latencies_ms.size();
+    if (latencies_ms.empty()) {
+        return f;
+    }
+    std::sort(latencies_ms.begin(), latencies_ms.end());
+    f.p50_ms = latencies_ms[latencies_ms.size() / 2];
+    f.p99_ms = latencies_ms[std::min(latencies_ms.size() - 1, latencies_ms.size() * 99 / 100)];
+    f.rate = static_cast<double>(f.done) / duration<double>(total).count();
+    return f;
+}
+
+// One single-block message: connect, session request, 0xD0, reply; then wait for delivery.
+template <class WaitDelivery>
+Figures RunSessions(int port, int count, WaitDelivery wait_delivery) {
+    std::vector<double> latencies;
+    auto begin = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        auto start = Clock::now();
+        SessionClient c;
+        if (!c.Connect("127.0.0.1", port) || c.RequestSession(kUser) != 0x82 ||
+            !c.SendMessage(
+                smb_units::SingleBlock("BENCH", kUser, "message " + std::to_string(i))) ||
+            !c.ReceiveMessage()) {
+            continue;
+        }
+        Clock::time_point delivered;
+        if (!wait_delivery(delivered)) {
+            continue;
+        }
+        latencies.push_back(duration<double, std::milli>(delivered - start).count());
+    }
+    return Summarize(std::move(latencies), Clock::now() - begin);
+}
+
+// The floor: the same exchange answered by the least code that can answer it.
+class RawResponder {
+  public:
+    explicit RawResponder(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<std::uint16_t>(port));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        ::listen(fd_, 64);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~RawResponder() {
+        stop_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    bool WaitDelivery(Clock::time_point& when) {
+        std::unique_lock g(m_);
+        if (!cv_.wait_for(g, seconds(5), [&] { return delivered_ > taken_; })) {
+            return false;
+        }
+        ++taken_;
+        when = last_;
+        return true;
+    }
+
+  private:
+    static bool ReadFrame(int fd, std::vector<std::uint8_t>& payload) {
+        std::uint8_t h[4];
+        if (::recv(fd, h, 4, MSG_WAITALL) != 4) {
+            return false;
+        }
+        payload.resize(static_cast<std::size_t>((h[2] << 8) | h[3]));
+        return payload.empty() || ::recv(fd, payload.data(), payload.size(), MSG_WAITALL) ==
+                                      static_cast<ssize_t>(payload.size());
+    }
+    void Serve() {
+        while (!stop_) {
+            int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) {
+                continue;
+            }
+            std::vector<std::uint8_t> payload;
+            const std::uint8_t positive[] = {0x82, 0, 0, 0};
+            if (ReadFrame(c, payload) && ::send(c, positive, 4, MSG_NOSIGNAL) == 4 &&
+                ReadFrame(c, payload)) {
+                std::uint8_t reply[4 + 35] = {0, 0, 0, 35, 0xFF, 'S', 'M', 'B', 0xD0};
+                ::send(c, reply, sizeof reply, MSG_NOSIGNAL);
+                ::close(c);
+                std::lock_guard g(m_);
+                ++delivered_;
+                last_ = Clock::now();
+                cv_.notify_all();
+            } else {
+                ::close(c);
+            }
+        }
+    }
+
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::size_t delivered_ = 0;
+    std::size_t taken_ = 0;
+    Clock::time_point last_;
+};
+
+void SendDatagram(int fd, const std::vector<std::uint8_t>& d) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(138);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+}
+
+struct ProcessCost {
+    double cpu_seconds = 0;
+    long switches = 0;
+    long rss_kib = 0;
+};
+
+ProcessCost Cost(pid_t pid) {
+    ProcessCost c;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream rest(content.substr(content.rfind(')') + 2));
+    std::string field;
+    unsigned long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::stoul(field);
+        if (i == 15)
+            stime = std::stoul(field);
+    }
+    c.cpu_seconds =
+        static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    for (auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:") ||
+                line.starts_with("nonvoluntary_ctxt_switches:")) {
+                c.switches += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:")) {
+            c.rss_kib = std::stol(line.substr(6));
+        }
+    }
+    return c;
+}
+
+void Print(const char* what, const Figures& f) {
+    std::printf("%-34s %6zu done  %9.1f /s  p50 %8.3f ms  p99 %8.3f ms\n", what, f.done, f.rate,
+                f.p50_ms, f.p99_ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int messages = argc > 1 ? std::atoi(argv[1]) : 2000;
+    const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    if (!tolvane::test::EnterPrivateNetworkNamespace()) {
+        std::fprintf(stderr, "needs root for a private network namespace\n");
+        return 77;
+    }
+    ChildProcess receiver(
+        {TOLVANE_RECEIVE_PATH, "--interface", "lo", "--computer", "BENCHHOST", "--user", kUser});
+    auto next_line = [&](Clock::time_point& when) {
+        std::string line;
+        return receiver.NextLine(line, when, seconds(5));
+    };
+
+    // Wait until the name answers, then drain the probe's line.
+    for (auto end = Clock::now() + seconds(20); Clock::now() < end;) {
+        SessionClient probe;
+        if (probe.Connect("127.0.0.1") && probe.RequestSession(kUser) == 0x82) {
+            probe.SendMessage(smb_units::SingleBlock("BENCH", kUser, "probe"));
+            probe.ReceiveMessage();
+            Clock::time_point t;
+            next_line(t);
+            break;
+        }
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+
+    Figures product = RunSessions(139, messages, next_line);
+    Figures floor;
+    {
+        RawResponder raw(1139);
+        floor =
+            RunSessions(1139, messages, [&](Clock::time_point& t) { return raw.WaitDelivery(t); });
+    }
+    Print("tolvane-receive single-block", product);
+    Print("raw responder (floor)", floor);
+    std::printf("ratio of rates: %.2f (target at least 0.33)\n",
+                floor.rate > 0 ? product.rate / floor.rate : 0.0);
+
+    // Broadcasts one at a time (the port polls every 100 ms when idle), then a burst.
+    int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    std::vector<double> latencies;
+    const int singles = std::min(messages / 10, 100);
+    auto begin = Clock::now();
+    for (int i = 0; i < singles; ++i) {
+        auto start = Clock::now();
+        SendDatagram(udp, MessengerDatagram("ADMIN", "ALL", "broadcast " + std::to_string(i)));
+        Clock::time_point t;
+        if (next_line(t)) {
+            latencies.push_back(duration<double, std::milli>(t - start).count());
+        }
+        std::this_thread::sleep_for(milliseconds(i * 7 % 100));  // spread over the poll phase
+    }
+    Print("broadcast, one at a time", Summarize(latencies, Clock::now() - begin));
+    const int burst = std::min(messages / 4, 500);
+    begin = Clock::now();
+    for (int i = 0; i < burst; ++i) {
+        SendDatagram(udp, MessengerDatagram("ADMIN", "ALL", "burst " + std::to_string(i)));
+    }
+    int got = 0;
+    Clock::time_point t;
+    while (got < burst && next_line(t)) {
+        ++got;
+    }
+    std::printf("%-34s %6d of %d delivered, %.1f /s\n", "broadcast burst", got, burst,
+                got / duration<double>(t - begin).count());
+    ::close(udp);
+
+    ProcessCost before = Cost(receiver.pid());
+    std::this_thread::sleep_for(seconds(idle_seconds));
+    ProcessCost after = Cost(receiver.pid());
+    std::printf("idle %d s: %.2f CPU s, %ld wake-ups (%.1f /s), resident %ld KiB\n", idle_seconds,
+                after.cpu_seconds - before.cpu_seconds, after.switches - before.switches,
+                static_cast<double>(after.switches - before.switches) / idle_seconds,
+                after.rss_kib);
+    auto stop = receiver.Terminate();
+    std::printf("SIGTERM to exit: %lld ms\n", static_cast<long long>(stop.count()));
+    return 0;
+}
