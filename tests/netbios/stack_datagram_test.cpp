@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Datagrams : public ::testing::Test {
+class NetbiosDatagrams : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
@@ -57,7 +57,7 @@ class Datagrams : public ::testing::Test {
     const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
-TEST_F(Datagrams, OnlyWholeWritesForThisNodeWithinTheSizeLimitAreDelivered) {
+TEST_F(NetbiosDatagrams, OnlyWholeWritesForThisNodeWithinTheSizeLimitAreDelivered) {
     auto add = Ncb(nb::NCBADDNAME, lana_, "ROSA");
     ASSERT_EQ(stack_->Submit(&add), nb::NRC_GOODRET);
     SendRaw(wire::datagram_type::kDirectUnique, wire::MakeName("STRANGER", 3), 10, 1);
@@ -80,7 +80,7 @@ TEST_F(Datagrams, OnlyWholeWritesForThisNodeWithinTheSizeLimitAreDelivered) {
     EXPECT_FALSE(Next(200));
 }
 
-TEST_F(Datagrams, ABurstWaitsForASlowReaderInsteadOfBeingLost) {
+TEST_F(NetbiosDatagrams, ABurstWaitsForASlowReaderInsteadOfBeingLost) {
     constexpr int kBurst = 40;
     for (int i = 0; i < kBurst; ++i) {
         SendRaw(wire::datagram_type::kDirectGroup, wire::MakeName("WORKGROUP", 0), 20,
@@ -94,7 +94,7 @@ TEST_F(Datagrams, ABurstWaitsForASlowReaderInsteadOfBeingLost) {
     }
 }
 
-TEST_F(Datagrams, WritingToStarReachesThisNodesOwnMailslotOverLoopback) {
+TEST_F(NetbiosDatagrams, WritingToStarReachesThisNodesOwnMailslotOverLoopback) {
     const std::vector<std::uint8_t> data = {'F', 0, 'T', 0, 'x'};
     ASSERT_TRUE(stack_->WriteMailslot(lana_, "*", "MESSNGR", data));
     auto got = Next();

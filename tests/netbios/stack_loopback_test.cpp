@@ -11,7 +11,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class LoopbackStack : public ::testing::Test {
+class NetbiosLoopback : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
@@ -37,7 +37,7 @@ class LoopbackStack : public ::testing::Test {
     const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
-TEST_F(LoopbackStack, ServesOneSessionThroughTheControlBlocks) {
+TEST_F(NetbiosLoopback, ServesOneSessionThroughTheControlBlocks) {
     ASSERT_EQ(Add("ALICE"), nb::NRC_GOODRET);
     AsyncListen listen(*stack_, lana_, "ALICE");
     ASSERT_EQ(listen.submitted, nb::NRC_PENDING);
@@ -85,7 +85,7 @@ TEST_F(LoopbackStack, ServesOneSessionThroughTheControlBlocks) {
 
 namespace {
 
-TEST_F(LoopbackStack, EnumeratesResetsAndDeletingANameEndsItsListen) {
+TEST_F(NetbiosLoopback, EnumeratesResetsAndDeletingANameEndsItsListen) {
     std::uint8_t list[256] = {};
     auto e = Ncb(nb::NCBENUM, 0);
     e.ncb_buffer = list;

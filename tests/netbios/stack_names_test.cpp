@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Names : public ::testing::Test {
+class NetbiosNames : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
@@ -48,7 +48,7 @@ class Names : public ::testing::Test {
     const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
-TEST_F(Names, HeldNamesAreAnsweredAndDefendedOthersAreNot) {
+TEST_F(NetbiosNames, HeldNamesAreAnsweredAndDefendedOthersAreNot) {
     Start();
     ASSERT_EQ(Add("LENA"), nb::NRC_GOODRET);
     const auto lena = wire::MakeName("LENA", 3);
@@ -93,7 +93,7 @@ TEST_F(Names, HeldNamesAreAnsweredAndDefendedOthersAreNot) {
     EXPECT_EQ(names->names[0].flags, wire::kActiveFlag);
 }
 
-TEST_F(Names, ANameLostToAConflictFailsItsListensWithAnUnusableCode) {
+TEST_F(NetbiosNames, ANameLostToAConflictFailsItsListensWithAnUnusableCode) {
     Start();
     ASSERT_EQ(Add("NINA"), nb::NRC_GOODRET);
     platform::Event done;
@@ -120,7 +120,7 @@ TEST_F(Names, ANameLostToAConflictFailsItsListensWithAnUnusableCode) {
     EXPECT_TRUE(Ask(wire::EncodeQueryRequest(0x7777, wire::MakeName("NINA", 3), false)));
 }
 
-TEST_F(Names, InvalidNamesAndAdaptersAreRefused) {
+TEST_F(NetbiosNames, InvalidNamesAndAdaptersAreRefused) {
     auto config = TestConfig();
     Start(config);
     auto wildcard = Ncb(nb::NCBADDNAME, lana_);
@@ -150,7 +150,7 @@ TEST_F(Names, InvalidNamesAndAdaptersAreRefused) {
     EXPECT_EQ(Add("P3"), nb::NRC_GOODRET);
 }
 
-TEST_F(Names, PortsHeldByOthersAreReportedAndTakenOnceFree) {
+TEST_F(NetbiosNames, PortsHeldByOthersAreReportedAndTakenOnceFree) {
     // Another program holds the name service port.
     int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};

@@ -16,7 +16,7 @@ using tolvane::test::VethPeer;
 
 namespace {
 
-class VethStacks : public ::testing::Test {
+class NetbiosVeth : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
@@ -55,7 +55,7 @@ class VethStacks : public ::testing::Test {
     std::uint8_t remote_lana_ = 0xFF;
 };
 
-TEST_F(VethStacks, SecondRegistrationOfAHeldNameIsRefusedAndTheOwnerKeepsIt) {
+TEST_F(NetbiosVeth, SecondRegistrationOfAHeldNameIsRefusedAndTheOwnerKeepsIt) {
     StartRemote();
     ASSERT_EQ(Add(*local_, local_lana_, "CAROL"), nb::NRC_GOODRET);
     EXPECT_EQ(Add(*remote_, remote_lana_, "CAROL"), nb::NRC_INUSE);
@@ -83,7 +83,7 @@ TEST_F(VethStacks, SecondRegistrationOfAHeldNameIsRefusedAndTheOwnerKeepsIt) {
     EXPECT_EQ(Add(*local_, local_lana_, "CAROL"), nb::NRC_INUSE);
 }
 
-TEST_F(VethStacks, BroadcastMailslotDatagramReachesTheOtherNodesMailslot) {
+TEST_F(NetbiosVeth, BroadcastMailslotDatagramReachesTheOtherNodesMailslot) {
     StartRemote();
     const std::string slot_name = "\\MAILSLOT\\MESSNGR";
     auto slot = platform::mailslot::Mailslot::Create(slot_name, 400);
@@ -120,7 +120,7 @@ TEST_F(VethStacks, BroadcastMailslotDatagramReachesTheOtherNodesMailslot) {
     EXPECT_FALSE(remote_->WriteMailslot(remote_lana_, "NOSUCHHOST", "MESSNGR", data));
 }
 
-TEST_F(VethStacks, NmblookupFindsARegisteredNameAndListsTheNodesNames) {
+TEST_F(NetbiosVeth, NmblookupFindsARegisteredNameAndListsTheNodesNames) {
     if (!HaveTool("nmblookup")) {
         GTEST_SKIP() << "nmblookup not installed";
     }

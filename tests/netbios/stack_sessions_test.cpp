@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Sessions : public ::testing::Test {
+class NetbiosSessions : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
@@ -66,7 +66,7 @@ class Sessions : public ::testing::Test {
     const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
-TEST_F(Sessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNextListen) {
+TEST_F(NetbiosSessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNextListen) {
     auto config = TestConfig();
     config.listen_queue = 2;
     Start(config);
@@ -114,7 +114,7 @@ TEST_F(Sessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNextListe
     }
 }
 
-TEST_F(Sessions, WaitingRequestsExpireAndDeletedNamesRefuseThem) {
+TEST_F(NetbiosSessions, WaitingRequestsExpireAndDeletedNamesRefuseThem) {
     auto config = TestConfig();
     config.listen_wait = 200ms;
     Start(config);
@@ -134,7 +134,7 @@ TEST_F(Sessions, WaitingRequestsExpireAndDeletedNamesRefuseThem) {
     EXPECT_EQ(gone->second, wire::session_error::kCalledNotPresent);
 }
 
-TEST_F(Sessions, ReceiveSkipsKeepAlivesAndHandsOutLongMessagesInParts) {
+TEST_F(NetbiosSessions, ReceiveSkipsKeepAlivesAndHandsOutLongMessagesInParts) {
     Start();
     ASSERT_EQ(Add("GRACE"), nb::NRC_GOODRET);
     RawPeer peer;
@@ -181,7 +181,7 @@ TEST_F(Sessions, ReceiveSkipsKeepAlivesAndHandsOutLongMessagesInParts) {
     EXPECT_EQ(Receive(lsn, part, 1024), nb::NRC_SNUMOUT);
 }
 
-TEST_F(Sessions, OversizedSilentOrMalformedPeersEndTheirSession) {
+TEST_F(NetbiosSessions, OversizedSilentOrMalformedPeersEndTheirSession) {
     auto config = TestConfig();
     config.max_session_message = 2000;
     config.session_idle = 300ms;
@@ -217,7 +217,7 @@ TEST_F(Sessions, OversizedSilentOrMalformedPeersEndTheirSession) {
     Hangup(lsn);
 }
 
-TEST_F(Sessions, DeletingTheNameOrHangingUpWakesABlockedReceive) {
+TEST_F(NetbiosSessions, DeletingTheNameOrHangingUpWakesABlockedReceive) {
     Start();
     ASSERT_EQ(Add("IVAN"), nb::NRC_GOODRET);
     RawPeer a, b;
@@ -245,7 +245,7 @@ TEST_F(Sessions, DeletingTheNameOrHangingUpWakesABlockedReceive) {
     Hangup(second);
 }
 
-TEST_F(Sessions, CallConnectsTwoNamesOfThisNode) {
+TEST_F(NetbiosSessions, CallConnectsTwoNamesOfThisNode) {
     Start();
     ASSERT_EQ(Add("JUDY"), nb::NRC_GOODRET);
     ASSERT_EQ(Add("KARL"), nb::NRC_GOODRET);
@@ -275,7 +275,7 @@ TEST_F(Sessions, CallConnectsTwoNamesOfThisNode) {
     Hangup(listen.ncb_lsn);
 }
 
-TEST_F(Sessions, SmbclientMessageArrivesUnitByUnit) {
+TEST_F(NetbiosSessions, SmbclientMessageArrivesUnitByUnit) {
     if (!tolvane::test::CommandExists("smbclient")) {
         GTEST_SKIP() << "smbclient not installed";
     }
@@ -316,7 +316,7 @@ TEST_F(Sessions, SmbclientMessageArrivesUnitByUnit) {
     EXPECT_EQ(received, expected);
 }
 
-TEST_F(Sessions, TenSendersAtOnceAreServedOneAfterAnother) {
+TEST_F(NetbiosSessions, TenSendersAtOnceAreServedOneAfterAnother) {
     Start();
     MessageListener listener(*stack_, lana_, "BUSY");
     ASSERT_EQ(listener.Start(), nb::NRC_GOODRET);
