@@ -48,7 +48,7 @@ class Stack {
         // Session requests for a held name with no listen pending wait this long, at most this
         // many per name, for the next listen.
         std::chrono::milliseconds listen_wait{5000};
-        std::size_t listen_queue = 12;
+        std::size_t listen_queue = 64;
         // A session message above this ends its session: nothing buffers it.
         std::size_t max_session_message = 64 * 1024;
         // Mailslot writes from the network: data above this is dropped; datagrams the local
