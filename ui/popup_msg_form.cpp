@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QFontDatabase>
-#include <QRegularExpression>
 #include <QTime>
 #include <algorithm>
 #include <cmath>
@@ -71,15 +70,47 @@ QDateTime ToDateTime(std::int64_t value) {
     return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second));
 }
 
-// The locale's long time format made 24-hour: hours as H/HH, without AM/PM or time zone.
+// The locale's long time format made 24-hour: hours as H/HH, without AM/PM or time zone. Worked
+// out once per locale.
 QString TwentyFourHourFormat(const QLocale& locale) {
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.remove(QRegularExpression(QStringLiteral("\\s*(AP|ap|A|a|t+)\\s*")));
-    format.replace(QLatin1Char('h'), QLatin1Char('H'));
-    format = format.trimmed();
+    static QString cached_locale;
+    static QString cached_format;
+    const QString name = locale.name();
+    if (!cached_format.isEmpty() && name == cached_locale) {
+        return cached_format;
+    }
+    const QString long_format = locale.timeFormat(QLocale::LongFormat);
+    QString format;
+    bool quoted = false;
+    for (qsizetype i = 0; i < long_format.size(); ++i) {
+        const QChar c = long_format.at(i);
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+        } else if (!quoted) {
+            if (c == QLatin1Char('t')) {
+                continue;  // time zone
+            }
+            if (c == QLatin1Char('A') || c == QLatin1Char('a')) {
+                // AM/PM marker, "AP"/"ap" or "A"/"a"
+                if (i + 1 < long_format.size() && (long_format.at(i + 1) == QLatin1Char('P') ||
+                                                   long_format.at(i + 1) == QLatin1Char('p'))) {
+                    ++i;
+                }
+                continue;
+            }
+            if (c == QLatin1Char('h')) {
+                format += QLatin1Char('H');
+                continue;
+            }
+        }
+        format += c;
+    }
+    format = format.simplified();
     if (!format.contains(QLatin1Char('H')) || !format.contains(QLatin1Char('m'))) {
         format = QStringLiteral("HH:mm:ss");
     }
+    cached_locale = name;
+    cached_format = format;
     return format;
 }
 
@@ -140,7 +171,11 @@ void CPopupMsgForm::UpdateLayout() {
 }
 
 void CPopupMsgForm::UpdateContent(int reason) {
-    text_.setPlainText(DisplayLines(ComposeText()));
+    // Refreshes happen several times per showing; unchanged text keeps its layout.
+    const QString text = DisplayLines(ComposeText());
+    if (text != text_.toPlainText()) {
+        text_.setPlainText(text);
+    }
     TlCloudWnd::UpdateContent(reason);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/resources.h"
 
 #include <QGuiApplication>
+#include <QPixmapCache>
 #include <QString>
 
 // The resource file is compiled into a static library; referencing its initialiser keeps the
@@ -50,8 +51,15 @@ QPixmap LoadBitmap(int id) {
         default:
             return {};
     }
-    // Loading by file name picks the @2x picture on screens that want it.
-    return QPixmap(QString(":/pictures/bitmap%1.png").arg(id));
+    // Every popup asks for the same pictures: decoded once, then shared.
+    const QString key = QStringLiteral("tolvane/bitmap/%1").arg(id);
+    QPixmap picture;
+    if (!QPixmapCache::find(key, &picture)) {
+        // Loading by file name picks the @2x picture on screens that want it.
+        picture = QPixmap(QString(":/pictures/bitmap%1.png").arg(id));
+        QPixmapCache::insert(key, picture);
+    }
+    return picture;
 }
 
 }  // namespace resources

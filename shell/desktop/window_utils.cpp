@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmapCache>
 
 void TlClipboard::CopyText(const QString& text) {
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -35,6 +36,12 @@ QPixmap MakeKeyTransparent(const QPixmap& picture, QColor key) {
     if (picture.isNull()) {
         return picture;
     }
+    const QString cache_key =
+        QStringLiteral("tolvane/transparent/%1/%2").arg(picture.cacheKey()).arg(key.rgb());
+    QPixmap cached;
+    if (QPixmapCache::find(cache_key, &cached)) {
+        return cached;
+    }
     QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
     const QRgb key_rgb = key.rgb() | 0xFF000000u;
     for (int y = 0; y < image.height(); ++y) {
@@ -47,6 +54,7 @@ QPixmap MakeKeyTransparent(const QPixmap& picture, QColor key) {
     }
     QPixmap result = QPixmap::fromImage(image);
     result.setDevicePixelRatio(picture.devicePixelRatio());
+    QPixmapCache::insert(cache_key, result);
     return result;
 }
 

@@ -30,7 +30,12 @@ void TlRichEdit::SetBackground(QColor colour) {
 void TlRichEdit::RequestResize() {
     // The layout wraps at the width the box has now; only the height follows the content.
     QTextDocument* doc = document();
+    if (doc->revision() == measured_revision_ && width() == measured_width_) {
+        return;
+    }
     doc->setTextWidth(width());
+    measured_revision_ = doc->revision();
+    measured_width_ = width();
     requested_width_ = width();
     requested_height_ = static_cast<int>(std::ceil(doc->documentLayout()->documentSize().height()));
 }

@@ -26,4 +26,7 @@ class TlRichEdit : public QTextEdit {
     int id_;
     int requested_width_ = 0;
     int requested_height_ = 0;
+    // The text and width the requested size was worked out for: asking again costs nothing.
+    int measured_revision_ = -1;
+    int measured_width_ = -1;
 };
