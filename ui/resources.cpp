@@ -51,12 +51,18 @@ QPixmap LoadBitmap(int id) {
         default:
             return {};
     }
+    // The double-size drawing on screens with more than one device pixel per pixel.
+    const bool doubled = qApp != nullptr && qApp->devicePixelRatio() > 1.0;
     // Every popup asks for the same pictures: decoded once, then shared.
-    const QString key = QStringLiteral("tolvane/bitmap/%1").arg(id);
+    const QString key = QStringLiteral("tolvane/bitmap/%1/%2").arg(id).arg(doubled ? 2 : 1);
     QPixmap picture;
     if (!QPixmapCache::find(key, &picture)) {
-        // Loading by file name picks the @2x picture on screens that want it.
-        picture = QPixmap(QString(":/pictures/bitmap%1.png").arg(id));
+        if (doubled) {
+            picture = QPixmap(QStringLiteral(":/pictures/bitmap%1@2x.png").arg(id));
+            picture.setDevicePixelRatio(2.0);
+        } else {
+            picture = QPixmap(QStringLiteral(":/pictures/bitmap%1.png").arg(id));
+        }
         QPixmapCache::insert(key, picture);
     }
     return picture;

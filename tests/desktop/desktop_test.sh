@@ -203,6 +203,20 @@ settings="$XDG_CONFIG_HOME/Brannock/Tolvane Corvessan/user.reg"
 grep -q '"RecvMsgPopWndAutoclose"=dword:' "$settings" || fail "settings not written"
 echo "exited with status 0, settings written"
 
+# A stop from outside (SIGTERM, as at logout) is just as orderly.
+rm -f "$settings"
+"$program" >"$work/tolvane2.log" 2>&1 &
+pid=$!
+pids+=($pid)
+wait_for 20 icon_shown || fail "no tray icon on the second start"
+kill -TERM "$pid"
+wait_for 20 program_ended || fail "still running after SIGTERM"
+status=0
+wait "$pid" || status=$?
+((status == 0)) || fail "exit status $status after SIGTERM"
+[[ -f "$settings" ]] || fail "settings not written after SIGTERM"
+echo "SIGTERM ends it in order"
+
 if [[ -n "${TOLVANE_SCREENSHOT_DIR:-}" ]]; then
     mkdir -p "$TOLVANE_SCREENSHOT_DIR"
     convert "$work/short.png" -crop 330x185+694+558 +repage "$TOLVANE_SCREENSHOT_DIR/popup-short.png"

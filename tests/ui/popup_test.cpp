@@ -73,6 +73,7 @@ class PopupTest : public QObject {
     void EveryCommandAcknowledgesFirst();
     void CloseButtonHidesThroughTheCaptionStrip();
     void ReadsNeverSeeHalfWrittenRecords();
+    void HostileTextStaysInItsBox();
 };
 
 void PopupTest::EmptyArchiveLayout() {
@@ -359,6 +360,27 @@ void PopupTest::ReadsNeverSeeHalfWrittenRecords() {
     }
     writer.join();
     QCOMPARE(f.archive.GetCount(), 3001);
+}
+
+void PopupTest::HostileTextStaysInItsBox() {
+    // Whatever a sender puts in a message is shown as text inside the fixed layout.
+    Fixture f;
+    const std::string cases[] = {
+        std::string(5000, 'x'),                      // one unbreakable word
+        std::string("bad \xC3\x28 \xFF\xFE utf-8"),  // invalid sequences
+        std::string("nul\0inside\0", 12),            // zero bytes
+        "\xE2\x80\xAE reversed \xE2\x80\xAC and <script>x</script> &amp; %s %n",
+        std::string(3000, '\n'),  // line breaks only
+    };
+    for (const std::string& text : cases) {
+        ArchiveMessage(f.archive, f.lock, Message("%s%n", "<b>BOB</b>", text));
+        f.popup.Popup();
+        QCOMPARE(f.popup.width(), 300);
+        QVERIFY(f.popup.height() >= 155 && f.popup.height() <= 355);
+        QCOMPARE(f.popup.text().width(), 288);
+        f.ExpectAtCorner();
+        QVERIFY(f.popup.ShownText().contains(QStringLiteral("%s%n wrote to <b>BOB</b>:")));
+    }
 }
 
 int main(int argc, char** argv) {
