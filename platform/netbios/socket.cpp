@@ -64,6 +64,11 @@ UniqueFd ListenTcp(std::uint16_t port, int& error) {
         error = errno;
         return {};
     }
+    if (fd) {
+        // A caller always speaks first (the session request): hand over the connection with it.
+        int seconds = 5;
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+    }
     return fd;
 }
 

@@ -82,6 +82,7 @@ class Stack::Impl {
     };
     // An accepted connection before its session request has been read.
     struct Incoming {
+        std::uint64_t id = 0;  // descriptor numbers are reused; ids are not
         UniqueFd fd;
         std::uint32_t local_address = 0;
         std::array<std::uint8_t, kMaxRequestSize> buffer{};
@@ -91,6 +92,7 @@ class Stack::Impl {
     };
     // A session request for a held name that waits for the next listen.
     struct Queued {
+        std::uint64_t id = 0;
         UniqueFd fd;
         std::uint8_t lana = 0;
         NetbiosName called{};
@@ -98,6 +100,7 @@ class Stack::Impl {
         Clock::time_point deadline;
     };
     struct Lingering {
+        std::uint64_t id = 0;
         UniqueFd fd;
         Clock::time_point deadline;
     };
@@ -220,6 +223,7 @@ class Stack::Impl {
     std::uint16_t next_transaction_id_;
     std::uint16_t next_datagram_id_;
     std::uint64_t next_generation_ = 1;
+    std::uint64_t next_connection_id_ = 1;
 };
 
 }  // namespace platform::netbios

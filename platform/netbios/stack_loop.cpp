@@ -192,6 +192,7 @@ void Stack::Impl::AcceptConnections() {
         }
         SetNoDelay(fd);
         Incoming in;
+        in.id = next_connection_id_++;
         in.fd = std::move(connection);
         in.local_address = ntohl(local.sin_addr.s_addr);
         in.deadline = Clock::now() + config_.session_idle;
@@ -253,6 +254,7 @@ bool Stack::Impl::ReadIncoming(Incoming& in, Completions& done) {
 
 void Stack::Impl::Run() {
     std::vector<pollfd> fds;
+    std::vector<std::uint64_t> ids;  // the connection behind each descriptor past the first four
     std::vector<std::uint8_t> packet(kMaxUdpPacket);
     Lock lock(mutex_);
     while (!stopping_) {
@@ -284,15 +286,19 @@ void Stack::Impl::Run() {
         fds.push_back({name_socket_.get(), POLLIN, 0});
         fds.push_back({datagram_socket_.get(), POLLIN, 0});
         fds.push_back({session_listener_.get(), POLLIN, 0});
+        ids.clear();
         for (const auto& in : incoming_) {
             fds.push_back({in.fd.get(), POLLIN, 0});
+            ids.push_back(in.id);
         }
         for (const auto& q : queued_) {
             // Only a hang-up matters; bytes sent early stay for the session.
             fds.push_back({q.fd.get(), POLLRDHUP, 0});
+            ids.push_back(q.id);
         }
         for (const auto& l : lingering_) {
             fds.push_back({l.fd.get(), POLLIN, 0});
+            ids.push_back(l.id);
         }
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(NextDeadline(now) - Clock::now())
@@ -333,14 +339,16 @@ void Stack::Impl::Run() {
         if (fds[3].revents && session_listener_) {
             AcceptConnections();
         }
-        // The lists may have changed while unlocked: find each descriptor again.
+        // The lists may have changed while unlocked (a listen took a waiting request, its session
+        // ended and the descriptor's number went to a new connection): find each entry again by
+        // its id, never by the number.
         for (std::size_t i = 4; i < fds.size(); ++i) {
             if (fds[i].revents == 0) {
                 continue;
             }
-            const int fd = fds[i].fd;
+            const std::uint64_t id = ids[i - 4];
             if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
-                                       [&](const Incoming& in) { return in.fd.get() == fd; });
+                                       [&](const Incoming& in) { return in.id == id; });
                 it != incoming_.end()) {
                 if (!ReadIncoming(*it, deferred_)) {
                     incoming_.erase(it);
@@ -348,14 +356,15 @@ void Stack::Impl::Run() {
                 continue;
             }
             if (auto it = std::find_if(queued_.begin(), queued_.end(),
-                                       [&](const Queued& q) { return q.fd.get() == fd; });
+                                       [&](const Queued& q) { return q.id == id; });
                 it != queued_.end()) {
                 queued_.erase(it);  // the caller gave up waiting
                 continue;
             }
             if (auto it = std::find_if(lingering_.begin(), lingering_.end(),
-                                       [&](const Lingering& l) { return l.fd.get() == fd; });
+                                       [&](const Lingering& l) { return l.id == id; });
                 it != lingering_.end()) {
+                const int fd = it->fd.get();
                 std::uint8_t sink[4096];
                 ssize_t n;
                 int reads = 0;

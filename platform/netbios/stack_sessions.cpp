@@ -1,6 +1,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/netbios/stack_impl.h"
@@ -47,7 +48,7 @@ void Stack::Impl::CloseGracefully(UniqueFd fd) {
     ::shutdown(fd.get(), SHUT_WR);
     // Reading until the peer closes lets what we sent arrive instead of being cut by a reset.
     if (lingering_.size() < kMaxLingering) {
-        lingering_.push_back({std::move(fd), Clock::now() + kLingerTime});
+        lingering_.push_back({next_connection_id_++, std::move(fd), Clock::now() + kLingerTime});
         Wake();
     }
 }
@@ -115,7 +116,7 @@ void Stack::Impl::HandleSessionRequest(Incoming& in, const wire::SessionRequest&
         return;
     }
     // The name's owner is busy with another session: wait for its next listen.
-    queued_.push_back({std::move(in.fd), lana->number, request.called, request.calling,
+    queued_.push_back({in.id, std::move(in.fd), lana->number, request.called, request.calling,
                        Clock::now() + config_.listen_wait});
 }
 
@@ -311,8 +312,18 @@ std::uint8_t Stack::Impl::Hangup(NCB* ncb) {
     }
     UniqueFd fd = session->Hangup();
     if (fd) {
-        std::lock_guard lock(mutex_);
-        CloseGracefully(std::move(fd));
+        // Half-closed already: with nothing unread a close ends it cleanly (what we sent still
+        // arrives). Bytes the peer sent unasked would turn the close into a reset, so those
+        // sessions are read to their end by the stack's thread first.
+        std::uint8_t sink[512];
+        ssize_t n;
+        int reads = 0;
+        while ((n = ::recv(fd.get(), sink, sizeof sink, MSG_DONTWAIT)) > 0 && ++reads < 64) {
+        }
+        if (n > 0 || (n < 0 && errno == EINTR)) {
+            std::lock_guard lock(mutex_);
+            CloseGracefully(std::move(fd));
+        }
     }
     return NRC_GOODRET;
 }

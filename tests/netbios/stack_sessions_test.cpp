@@ -349,4 +349,31 @@ TEST_F(NetbiosSessions, TenSendersAtOnceAreServedOneAfterAnother) {
     EXPECT_TRUE(listener.WaitForSessions(kSenders));
 }
 
+// Senders that come back as soon as they have their reply usually find the listener between two
+// listens: their requests wait, are taken by the next listen, and the descriptor numbers of
+// finished sessions are handed to new connections at once. None may be lost on the way.
+TEST_F(NetbiosSessions, ManySessionsInARowAreAllServed) {
+    Start();
+    MessageListener listener(*stack_, lana_, "STEADY");
+    ASSERT_EQ(listener.Start(), nb::NRC_GOODRET);
+    std::vector<std::uint8_t> unit(32, 0);
+    unit[0] = 0xFF, unit[1] = 'S', unit[2] = 'M', unit[3] = 'B', unit[4] = 0xD0;
+    unit.insert(unit.end(), {0, 3, 0, 4, 'x', 0, 4});
+    constexpr int kSessions = 1000;
+    int served = 0;
+    for (int i = 0; i < kSessions; ++i) {
+        RawPeer peer;
+        if (!peer.Connect(loopback_)) {
+            break;
+        }
+        auto answer = peer.Request("STEADY");
+        if (!answer || answer->first != wire::session_type::kPositive || !peer.SendMessage(unit) ||
+            !peer.ReadMessage()) {
+            break;
+        }
+        ++served;
+    }
+    EXPECT_EQ(served, kSessions);
+}
+
 }  // namespace
