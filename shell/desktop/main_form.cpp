@@ -15,6 +15,7 @@
 #include "shell/desktop/tray_icon.h"
 #include "shell/desktop/window_utils.h"
 #include "shell/localization/localization.h"
+#include "ui/options/window_closed_event.h"
 #include "ui/popup_msg_form.h"
 #include "ui/resources.h"
 
@@ -38,7 +39,20 @@ CMainForm::CMainForm(Options options)
       options_(std::move(options)),
       archive_(options_.archive != nullptr ? options_.archive : &TheArchive()),
       archive_lock_(options_.archive_lock != nullptr ? options_.archive_lock : &ArchiveLock()),
-      sound_(options_.sound) {
+      sound_(options_.sound),
+      tray_commands_(CTrayCommands::Host{
+          this,
+          &settings_,
+          &pending_settings_,
+          [this] {
+              SaveSettings(settings_, HiveOf(options_),
+                           options_.program_path.empty() ? platform::system::ProgramPath()
+                                                         : options_.program_path);
+          },
+          // Ends the loop directly: quit() would first ask every window to close, and a popup,
+          // which only hides when asked, would cancel the exit.
+          [] { QCoreApplication::exit(0); },
+          {}}) {
     if (options_.start_reception) {
         messenger_ = std::make_unique<CMessenger>(options_.messenger);
         netbios_network_ = std::make_unique<TlNetbiosNetwork>();
@@ -104,7 +118,6 @@ CMainForm::~CMainForm() {
     }
     pending_settings_.clear();
     settings_.clear();
-    open_windows_.clear();
     mailslot_network_.reset();
     netbios_network_.reset();
     messenger_.reset();
@@ -130,7 +143,8 @@ bool CMainForm::event(QEvent* event) {
         return true;
     }
     if (event->type() == kWindowClosedEvent) {
-        return true;  // windows opened from the tray menu come with the options
+        tray_commands_.OnWindowClosed(static_cast<TlWindowClosedEvent*>(event)->window());
+        return true;
     }
     return QWidget::event(event);
 }
@@ -223,8 +237,10 @@ void CMainForm::OnCommand(int command) {
             OnExitCommand();
             break;
         case kCommandOptions:
+            tray_commands_.OnOptionsCommand();
+            break;
         case kCommandAbout:
-            // The options window and the about box come later.
+            tray_commands_.OnAboutCommand();
             break;
         default:
             break;
@@ -232,12 +248,5 @@ void CMainForm::OnCommand(int command) {
 }
 
 void CMainForm::OnExitCommand() {
-    while (!open_windows_.empty()) {
-        QPointer<QWidget> window = open_windows_.back();
-        open_windows_.pop_back();
-        delete window.data();
-    }
-    // Ends the loop directly: quit() would first ask every window to close, and a popup, which
-    // only hides when asked, would cancel the exit.
-    QCoreApplication::exit(0);
+    tray_commands_.OnExitCommand();
 }

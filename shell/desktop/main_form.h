@@ -17,6 +17,7 @@
 #include "reception/service/messenger.h"
 #include "reception/service/received_message.h"
 #include "shell/desktop/blinker.h"
+#include "shell/desktop/tray_commands.h"
 #include "shell/settings/settings.h"
 
 class CPopupMsgForm;
@@ -94,6 +95,7 @@ class CMainForm : public QWidget {
     // Arrival notices handled (several arrivals before one is handled share one notice).
     std::size_t ArrivalsHandled() const { return arrivals_handled_; }
     CMessenger* messenger() const { return messenger_.get(); }
+    CTrayCommands& tray_commands() { return tray_commands_; }
 
   signals:
     // A new popup is on screen.
@@ -116,7 +118,6 @@ class CMainForm : public QWidget {
     std::unique_ptr<TlMailslotNetwork> mailslot_network_;
     std::unique_ptr<tlTrayIcon> tray_icon_;
     QMenu tray_menu_;
-    std::vector<QPointer<QWidget>> open_windows_;  // opened from the tray menu, in order
     SettingsMap settings_;
     SettingsMap pending_settings_;
     std::unique_ptr<CPopupMsgForm> popup_;
@@ -134,4 +135,6 @@ class CMainForm : public QWidget {
     // however fast messages come.
     std::atomic<bool> notice_pending_{false};
     std::size_t arrivals_handled_ = 0;
+    // The tray menu's commands and the windows they opened; those go before everything else.
+    CTrayCommands tray_commands_;
 };
