@@ -47,11 +47,13 @@ const std::uint32_t kLoopback = INADDR_LOOPBACK;
 
 // A single-block message unit as a sender's first message, and the empty reply to it.
 std::vector<std::uint8_t> Unit(bool reply) {
-    std::vector<std::uint8_t> u(32, 0);
+    std::vector<std::uint8_t> u;
+    u.reserve(96);
+    u.resize(32, 0);
     u[0] = 0xFF, u[1] = 'S', u[2] = 'M', u[3] = 'B', u[4] = 0xD0;
     if (reply) {
         u[9] = 0x80;
-        u.insert(u.end(), {0, 0, 0});
+        u.resize(35, 0);  // no words, no bytes
     } else {
         const char text[] = "\x04SENDER\0\x04RECEIVER\0\x01\x10\0A short message.";
         u.push_back(0);

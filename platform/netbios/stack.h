@@ -38,7 +38,8 @@ class Stack {
         std::uint16_t name_port = 137;
         std::uint16_t datagram_port = 138;
         std::uint16_t session_port = 139;
-        // Interfaces to use by name ("lo", "eth0"); empty: every IPv4 interface that is up.
+        // Interfaces to use by name ("lo", "eth0"); empty: every IPv4 interface that is up. The
+        // ports are bound on every local address; what arrives from other interfaces is ignored.
         std::vector<std::string> interfaces;
         // Broadcast registration: requests sent, and the wait after each.
         int registration_retries = 3;

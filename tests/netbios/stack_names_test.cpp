@@ -34,6 +34,10 @@ class NetbiosNames : public ::testing::Test {
         auto ncb = Ncb(nb::NCBADDNAME, lana_, name);
         return stack_->Submit(&ncb);
     }
+    std::uint8_t Delete(std::string_view name) {
+        auto ncb = Ncb(nb::NCBDELNAME, lana_, name);
+        return stack_->Submit(&ncb);
+    }
     std::optional<wire::NsPacket> Ask(const std::vector<std::uint8_t>& request) {
         if (!udp_->SendTo(loopback_, 137, request)) {
             return std::nullopt;
@@ -186,6 +190,43 @@ TEST_F(NetbiosNames, PortsHeldByOthersAreReportedAndTakenOnceFree) {
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.front(), problems);
     EXPECT_TRUE(reports.back().empty());
+}
+
+TEST_F(NetbiosNames, EnumeratesResetsAndDeletingANameEndsItsListens) {
+    Start();
+    std::uint8_t list[256] = {};
+    auto e = Ncb(nb::NCBENUM, 0);
+    e.ncb_buffer = list;
+    e.ncb_length = sizeof list;
+    ASSERT_EQ(stack_->Submit(&e), nb::NRC_GOODRET);
+    ASSERT_EQ(list[0], 1);
+    EXPECT_EQ(list[1], lana_);
+
+    auto reset = Ncb(nb::NCBRESET, lana_);
+    reset.ncb_callname[0] = 20;
+    reset.ncb_callname[2] = 30;
+    ASSERT_EQ(stack_->Submit(&reset), nb::NRC_GOODRET);
+
+    ASSERT_EQ(Add("BOB"), nb::NRC_GOODRET);
+    EXPECT_EQ(Add("BOB"), nb::NRC_DUPNAME);
+    AsyncListen listen(*stack_, lana_, "BOB");
+    ASSERT_EQ(listen.submitted, nb::NRC_PENDING);
+    EXPECT_FALSE(listen.Wait(50));
+    EXPECT_EQ(Delete("BOB"), nb::NRC_GOODRET);
+    ASSERT_TRUE(listen.Wait());
+    EXPECT_EQ(listen.ncb.ncb_retcode, nb::NRC_NAMERR);
+    EXPECT_EQ(Delete("BOB"), nb::NRC_NOWILD);
+
+    // A listen without ASYNCH blocks its caller until it ends.
+    ASSERT_EQ(Add("BOB"), nb::NRC_GOODRET);
+    auto sync = Ncb(nb::NCBLISTEN, lana_, "BOB");
+    sync.ncb_callname[0] = '*';
+    std::uint8_t result = 0;
+    std::thread listener([&] { result = stack_->Submit(&sync); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Delete("BOB"), nb::NRC_GOODRET);
+    listener.join();
+    EXPECT_EQ(result, nb::NRC_NAMERR);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ class NetbiosSessions : public ::testing::Test {
         EXPECT_TRUE(answer && answer->first == wire::session_type::kPositive);
         EXPECT_TRUE(listen.Wait());
         EXPECT_EQ(listen.ncb.ncb_retcode, nb::NRC_GOODRET);
+        EXPECT_EQ(listen.ncb.ncb_cmd_cplt, nb::NRC_GOODRET);
         return listen.ncb.ncb_lsn;
     }
     std::uint8_t Receive(std::uint8_t lsn, std::vector<std::uint8_t>& out, std::uint16_t room) {
