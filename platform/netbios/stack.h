@@ -61,7 +61,8 @@ class Stack {
         std::chrono::milliseconds rebind_interval{3000};
         // How often the interfaces are looked at again between adapter enumerations.
         std::chrono::milliseconds interface_scan_interval{2000};
-        // Called on the stack's thread whenever the set of unbindable ports changes.
+        // Called with the ports that cannot be bound: from the constructor when there are any, then
+        // on the stack's thread whenever the set changes (an empty set once all are bound).
         std::function<void(const std::vector<BindProblem>&)> on_bind_problems;
     };
 

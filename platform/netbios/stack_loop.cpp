@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -253,6 +254,7 @@ bool Stack::Impl::ReadIncoming(Incoming& in, Completions& done) {
 }
 
 void Stack::Impl::Run() {
+    ::pthread_setname_np(::pthread_self(), "netbios-stack");
     std::vector<pollfd> fds;
     std::vector<std::uint64_t> ids;  // the connection behind each descriptor past the first four
     std::vector<std::uint8_t> packet(kMaxUdpPacket);
