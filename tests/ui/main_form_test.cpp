@@ -52,7 +52,9 @@ struct Fixture {
         const std::size_t before = form->ArrivalsHandled();
         std::thread port([&] { form->OnMessageReceived({kind, origin, "BOB", text}); });
         port.join();
-        QTest::qWaitFor([&] { return form->ArrivalsHandled() > before; }, 5000);
+        if (!QTest::qWaitFor([&] { return form->ArrivalsHandled() > before; }, 5000)) {
+            qWarning("the arrival notice was not handled");
+        }
     }
     std::string Field(int index, std::string_view name) {
         return archive.GetField(index, name).AsText();
