@@ -5,9 +5,9 @@
 // the decoders' speed.
 //
 // Every thread runs on one CPU unless --unpinned is given: the stack hands each session from its
-// own thread to the listening thread, one hand-over more than the floor, and on a small machine
-// whose other CPU is busy with unrelated work, where the scheduler happens to put that thread
-// decides the figure more than the stack's own work does.
+// own thread to the listening thread, one hand-over more than the floor, and on a small (virtual)
+// machine whose other CPU is busy with unrelated work or asleep, where the scheduler happens to
+// put that thread decides the figure more than the stack's own work does.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>

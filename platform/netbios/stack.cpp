@@ -100,6 +100,7 @@ Stack::Impl::~Impl() {
             }
             lana.names.clear();
         }
+        std::lock_guard table(sessions_mutex_);
         for (auto& [key, session] : sessions_) {
             sessions.push_back(session);
         }

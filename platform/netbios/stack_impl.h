@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -154,9 +155,11 @@ class Stack::Impl {
     // Sends a name query and waits for a positive answer (lock held, released while waiting).
     std::optional<wire::NbEntry> Resolve(Lock& lock, std::uint8_t lana, const NetbiosName& name);
 
-    // Sessions (under the lock).
-    std::size_t SessionCount(std::uint8_t lana) const;
+    // Sessions (under the lock): a number for a new session when the adapter has room (0 when
+    // not), and adding it to the table.
     std::uint8_t AllocateLsn(Lana& lana);
+    void AddSession(std::shared_ptr<Session> session);
+    std::shared_ptr<Session> FindSession(std::uint8_t lana, std::uint8_t lsn) const;
     // Gives a session request to the first matching listen of the name; false when none.
     bool OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd, const NetbiosName& called,
                        const NetbiosName& calling, Completions& done);
@@ -213,7 +216,15 @@ class Stack::Impl {
 
     LanaNumbers lana_numbers_;
     std::map<std::uint8_t, Lana> lanas_;
+    // The session table has its own lock, taken after mutex_ when both are needed, so that the
+    // per-session commands of the listening threads never wait for the stack's thread.
+    mutable std::mutex sessions_mutex_;
     std::map<std::pair<std::uint8_t, std::uint8_t>, std::shared_ptr<Session>> sessions_;
+    // Read without the lock by the per-session commands and the port checks.
+    std::array<std::atomic<bool>, 256> lana_present_{};
+    std::atomic<bool> name_bound_{false};
+    std::atomic<bool> datagram_bound_{false};
+    std::atomic<bool> session_bound_{false};
     std::deque<Incoming> incoming_;
     std::deque<Queued> queued_;
     std::vector<Lingering> lingering_;

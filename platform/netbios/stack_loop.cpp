@@ -52,6 +52,9 @@ bool Stack::Impl::TryBind() {
     attempt(name_socket_, config_.name_port, false);
     attempt(datagram_socket_, config_.datagram_port, false);
     attempt(session_listener_, config_.session_port, true);
+    name_bound_ = static_cast<bool>(name_socket_);
+    datagram_bound_ = static_cast<bool>(datagram_socket_);
+    session_bound_ = static_cast<bool>(session_listener_);
     const bool changed = problems != bind_problems_;
     bind_problems_ = std::move(problems);
     return changed;
@@ -73,17 +76,13 @@ void Stack::Impl::ReportBindProblems(Lock& lock) {
 
 bool Stack::Impl::EnsurePorts(bool names, bool sessions, bool datagrams) {
     auto ready = [&] {
-        return (!names || name_socket_) && (!sessions || session_listener_) &&
-               (!datagrams || datagram_socket_);
+        return (!names || name_bound_) && (!sessions || session_bound_) &&
+               (!datagrams || datagram_bound_);
     };
-    {
-        std::lock_guard lock(mutex_);
-        if (ready()) {
-            return true;
-        }
+    if (ready()) {
+        return true;
     }
     RunOnStackThread([this] { TryBind(); });
-    std::lock_guard lock(mutex_);
     return ready();
 }
 
@@ -108,11 +107,13 @@ void Stack::Impl::RefreshInterfaces(Completions& done) {
         }
         lana.iface = (*list)[i];
         lana.present = true;
+        lana_present_[n] = true;
     }
     for (auto& [n, lana] : lanas_) {
         if (lana.present && !seen.contains(n)) {
             DropLana(lana, NRC_BRIDGE, done);
             lana.present = false;
+            lana_present_[n] = false;
         }
     }
 }

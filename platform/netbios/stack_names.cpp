@@ -113,6 +113,7 @@ void Stack::Impl::RefuseQueued(std::uint8_t lana, const NetbiosName& name, std::
 }
 
 void Stack::Impl::AbortSessions(std::uint8_t lana, const NetbiosName* name, bool remove) {
+    std::lock_guard table(sessions_mutex_);
     for (auto it = sessions_.begin(); it != sessions_.end();) {
         const auto& s = it->second;
         if (it->first.first == lana && (name == nullptr || s->local_name() == *name)) {

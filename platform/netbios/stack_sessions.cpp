@@ -25,12 +25,13 @@ bool CallerMatches(const NCB& listen, const NetbiosName& calling) {
 
 }  // namespace
 
-std::size_t Stack::Impl::SessionCount(std::uint8_t lana) const {
-    return static_cast<std::size_t>(std::count_if(
-        sessions_.begin(), sessions_.end(), [&](const auto& s) { return s.first.first == lana; }));
-}
-
 std::uint8_t Stack::Impl::AllocateLsn(Lana& lana) {
+    std::lock_guard table(sessions_mutex_);
+    const auto count = std::count_if(sessions_.begin(), sessions_.end(),
+                                     [&](const auto& s) { return s.first.first == lana.number; });
+    if (static_cast<std::size_t>(count) >= lana.max_sessions) {
+        return 0;
+    }
     for (int i = 0; i < 254; ++i) {
         const std::uint8_t lsn = lana.next_lsn;
         lana.next_lsn = static_cast<std::uint8_t>(lana.next_lsn % 254 + 1);
@@ -39,6 +40,17 @@ std::uint8_t Stack::Impl::AllocateLsn(Lana& lana) {
         }
     }
     return 0;
+}
+
+void Stack::Impl::AddSession(std::shared_ptr<Session> session) {
+    std::lock_guard table(sessions_mutex_);
+    sessions_[{session->lana(), session->lsn()}] = std::move(session);
+}
+
+std::shared_ptr<Session> Stack::Impl::FindSession(std::uint8_t lana, std::uint8_t lsn) const {
+    std::lock_guard table(sessions_mutex_);
+    auto it = sessions_.find({lana, lsn});
+    return it != sessions_.end() ? it->second : nullptr;
 }
 
 void Stack::Impl::CloseGracefully(UniqueFd fd) {
@@ -73,8 +85,8 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
     if (index == entry.listens.size()) {
         return false;
     }
-    const std::uint8_t lsn =
-        SessionCount(lana.number) < lana.max_sessions ? AllocateLsn(lana) : std::uint8_t{0};
+    // Numbers are handed out under mutex_ only, so the one found stays free until added.
+    const std::uint8_t lsn = AllocateLsn(lana);
     if (lsn == 0) {
         Refuse(std::move(fd), wire::session_error::kInsufficientResources);
         return true;
@@ -85,10 +97,9 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
         fd.reset();  // the caller is gone; the listen stays for the next one
         return true;
     }
-    auto session = std::make_shared<Session>(
+    AddSession(std::make_shared<Session>(
         std::move(fd), lana.number, lsn, called, calling,
-        Session::Limits{config_.session_idle, config_.max_session_message});
-    sessions_[{lana.number, lsn}] = std::move(session);
+        Session::Limits{config_.session_idle, config_.max_session_message}));
     NCB* ncb = entry.listens[index].ncb;
     ncb->ncb_lsn = lsn;
     ncb->ncb_num = entry.number;
@@ -197,9 +208,6 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (FindHeld(*lana, local) == nullptr) {
         return NRC_NOWILD;
     }
-    if (SessionCount(lana_number) >= lana->max_sessions) {
-        return NRC_LOCTFUL;
-    }
     const auto target = Resolve(lock, lana_number, remote);
     lock.unlock();
     if (!target) {
@@ -243,30 +251,24 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     SetNoDelay(fd.get());
     lock.lock();
     lana = FindLana(lana_number);
-    const std::uint8_t lsn =
-        lana && SessionCount(lana_number) < lana->max_sessions ? AllocateLsn(*lana) : 0;
+    const std::uint8_t lsn = lana ? AllocateLsn(*lana) : 0;
     if (lsn == 0) {
         return lana ? NRC_LOCTFUL : NRC_BRIDGE;
     }
-    sessions_[{lana_number, lsn}] = std::make_shared<Session>(
+    AddSession(std::make_shared<Session>(
         std::move(fd), lana_number, lsn, local, remote,
-        Session::Limits{config_.session_idle, config_.max_session_message});
+        Session::Limits{config_.session_idle, config_.max_session_message}));
     ncb->ncb_lsn = lsn;
     return NRC_GOODRET;
 }
 
 std::uint8_t Stack::Impl::Receive(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    {
-        std::lock_guard lock(mutex_);
-        if (FindLana(ncb->ncb_lana_num) == nullptr) {
-            return NRC_BRIDGE;
-        }
-        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
-        if (it == sessions_.end()) {
-            return NRC_SNUMOUT;
-        }
-        session = it->second;
+    if (!lana_present_[ncb->ncb_lana_num]) {
+        return NRC_BRIDGE;
+    }
+    auto session = FindSession(ncb->ncb_lana_num, ncb->ncb_lsn);
+    if (!session) {
+        return NRC_SNUMOUT;
     }
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
         return NRC_BUFLEN;
@@ -278,17 +280,12 @@ std::uint8_t Stack::Impl::Receive(NCB* ncb) {
 }
 
 std::uint8_t Stack::Impl::Send(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    {
-        std::lock_guard lock(mutex_);
-        if (FindLana(ncb->ncb_lana_num) == nullptr) {
-            return NRC_BRIDGE;
-        }
-        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
-        if (it == sessions_.end()) {
-            return NRC_SNUMOUT;
-        }
-        session = it->second;
+    if (!lana_present_[ncb->ncb_lana_num]) {
+        return NRC_BRIDGE;
+    }
+    auto session = FindSession(ncb->ncb_lana_num, ncb->ncb_lsn);
+    if (!session) {
+        return NRC_SNUMOUT;
     }
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
         return NRC_BUFLEN;
@@ -297,12 +294,12 @@ std::uint8_t Stack::Impl::Send(NCB* ncb) {
 }
 
 std::uint8_t Stack::Impl::Hangup(NCB* ncb) {
+    if (!lana_present_[ncb->ncb_lana_num]) {
+        return NRC_BRIDGE;
+    }
     std::shared_ptr<Session> session;
     {
-        std::lock_guard lock(mutex_);
-        if (FindLana(ncb->ncb_lana_num) == nullptr) {
-            return NRC_BRIDGE;
-        }
+        std::lock_guard table(sessions_mutex_);
         auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
         if (it == sessions_.end()) {
             return NRC_SNUMOUT;
