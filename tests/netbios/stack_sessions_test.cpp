@@ -115,6 +115,32 @@ TEST_F(NetbiosSessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNe
     }
 }
 
+TEST_F(NetbiosSessions, AnAdapterResetForOneSessionRefusesASecond) {
+    Start();
+    auto reset = Ncb(nb::NCBRESET, lana_);
+    reset.ncb_callname[0] = 1;
+    reset.ncb_callname[2] = 4;
+    ASSERT_EQ(stack_->Submit(&reset), nb::NRC_GOODRET);
+    ASSERT_EQ(Add("LIMIT"), nb::NRC_GOODRET);
+    RawPeer first, second;
+    const std::uint8_t lsn = Accept("LIMIT", first);
+    AsyncListen listen(*stack_, lana_, "LIMIT");
+    ASSERT_TRUE(second.Connect(loopback_));
+    auto refused = second.Request("LIMIT");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->first, wire::session_type::kNegative);
+    EXPECT_EQ(refused->second, wire::session_error::kInsufficientResources);
+    EXPECT_FALSE(listen.Wait(50)) << "the listen stays for a caller there is room for";
+    EXPECT_EQ(Hangup(lsn), nb::NRC_GOODRET);
+    RawPeer third;
+    ASSERT_TRUE(third.Connect(loopback_));
+    auto accepted = third.Request("LIMIT");
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted->first, wire::session_type::kPositive);
+    ASSERT_TRUE(listen.Wait());
+    Hangup(listen.ncb.ncb_lsn);
+}
+
 TEST_F(NetbiosSessions, WaitingRequestsExpireAndDeletedNamesRefuseThem) {
     auto config = TestConfig();
     config.listen_wait = 200ms;
