@@ -19,6 +19,11 @@
 //   }
 //
 // Commands run without a shell, bounded in time; their output (stdout and stderr) is captured.
+//
+// A socket belongs to the namespace of the thread that made it: fixture members holding sockets
+// are made before SetUp runs, so make them in SetUp after entering (std::optional helps). A
+// NetBIOS stack made inside RunInside keeps its thread, sockets and local mailslots in the peer
+// namespace and takes commands from any thread.
 namespace tolvane::test {
 
 // Moves the calling thread, and every thread and process it creates later, into a network
