@@ -164,14 +164,20 @@ std::vector<TlBuiltControl> BuildDialogControls(const dialogs::DialogTemplate& d
 int AddListString(QListWidget& list, const QString& text) {
     int row = list.count();
     if (list.property(kSortedListProperty).toBool()) {
-        // After the last entry that does not sort after the text: equal texts keep the order in
-        // which they came.
-        row = 0;
-        while (row < list.count() &&
-               QString::localeAwareCompare(list.item(row)->text().toCaseFolded(),
-                                           text.toCaseFolded()) <= 0) {
-            ++row;
+        // After the last entry that does not sort after the text, found by halving: equal texts
+        // keep the order in which they came.
+        const QString key = text.toCaseFolded();
+        int low = 0;
+        int high = list.count();
+        while (low < high) {
+            const int middle = low + (high - low) / 2;
+            if (QString::localeAwareCompare(list.item(middle)->text().toCaseFolded(), key) <= 0) {
+                low = middle + 1;
+            } else {
+                high = middle;
+            }
         }
+        row = low;
     }
     list.insertItem(row, text);
     return row;
