@@ -71,6 +71,14 @@ struct OptionsFixture {
         return dynamic_cast<Page*>(form->root().GetChild(group)->GetChild(0)->GetValue().page);
     }
 
+    // Lets posted events (the queued close, deferred deletes, notices) run.
+    static void Settle() {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCoreApplication::processEvents();
+        }
+    }
+
     // Shows a group's page through the tree and returns the page.
     template <class Page>
     Page* ShowPage(int group) {

@@ -1,0 +1,77 @@
+// Takes the pictures of the options window's three pages and of the about box for the
+// documentation, on Qt's offscreen platform (no network, no tray, no settings of the user's):
+//   options_screenshots <output folder>
+#include <QApplication>
+#include <QDir>
+#include <QTreeWidget>
+#include <cstdio>
+
+#include "resources/dialogs/dialog_ids.h"
+#include "shell/localization/localization.h"
+#include "tests/settings/temp_folder.h"
+#include "tests/ui/offscreen.h"
+#include "ui/about/about_dlg.h"
+#include "ui/dialog/report_list.h"
+#include "ui/options/options_form.h"
+#include "ui/options/page_sound.h"
+
+namespace {
+
+bool Save(QWidget* window, const QDir& folder, const QString& name) {
+    QCoreApplication::processEvents();
+    const QString path = folder.filePath(name);
+    if (!window->grab().save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+        return 2;
+    }
+    TempConfigHome home;
+    UseOffscreenScreen(1024, 768);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    LoadLocalization("");
+
+    SettingsMap settings;
+    settings[kSettingAutostart] = TlVariant(std::int32_t{1});
+    settings[kSettingPopupAutoclose] = TlVariant(std::int32_t{1});
+    settings[kSettingPopupDeadline] = TlVariant(std::int32_t{15});
+    settings[kSettingSoundEnabled] = TlVariant(std::int32_t{1});
+    settings[kSettingSoundBroadcast] = TlVariant("/usr/share/sounds/tolvane/broadcast.wav");
+    settings[kSettingSoundPersonal] = TlVariant("/usr/share/sounds/tolvane/personal.wav");
+    settings[kSettingLanguageFile] = TlVariant("german.lng");
+    SettingsMap pending;
+
+    auto* form = new COptionsForm({nullptr, &settings, &pending, {}});
+    form->Create();
+    form->show();
+    bool ok = true;
+    TlTreeCtrl& tree = form->tree();
+    const char* names[] = {"options-system.png", "options-sound.png", "options-reception.png"};
+    for (int group = 0; group < 3; ++group) {
+        tree.SelectItem(tree.TopLevelItem(group)->child(0));
+        if (group == 1) {
+            auto* page = static_cast<COptionsFormDlgSound*>(form->current_page());
+            auto* events = page->Item<TlReportList>(dialogs::sound_page::kEvents);
+            events->setCurrentItem(events->topLevelItem(1));
+        }
+        ok = Save(form, folder, QString::fromLatin1(names[group])) && ok;
+    }
+    delete form;
+
+    CAboutDlg about;
+    about.Create(nullptr);
+    about.window()->show();
+    ok = Save(about.window(), folder, QStringLiteral("about.png")) && ok;
+    return ok ? 0 : 1;
+}
