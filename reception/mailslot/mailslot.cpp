@@ -1,21 +1,8 @@
 #include "reception/mailslot/mailslot.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "platform/system/system.h"
 #include "reception/mailslot/messenger_mailslot.h"
-
-namespace {
-
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return out;
-}
-
-}  // namespace
+#include "reception/upper_case.h"
 
 CMailslot::CMailslot(std::string name, int open_retry_ms, int poll_ms)
     : CPort(open_retry_ms), name_(std::move(name)), poll_ms_(poll_ms) {}
@@ -104,8 +91,8 @@ void CMailslot::CloseConnection(CConnection* connection) {
 }
 
 CConnection* CMailslot::Connect(std::string_view remote_name) {
-    std::string remote = Upper(remote_name);
-    if (remote != "." && remote != Upper(platform::system::ComputerName())) {
+    std::string remote = UpperCase(remote_name);
+    if (remote != "." && remote != UpperCase(platform::system::ComputerName())) {
         return nullptr;
     }
     auto writer = platform::mailslot::Writer::Open(name_);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/codepage/codepage.h"
+#include "reception/upper_case.h"
 
 namespace netbios_fields {
 
@@ -27,10 +28,7 @@ void SetName(std::uint8_t (&field)[NCBNAMSZ], std::string_view name, std::uint8_
 }
 
 std::string WireName(std::string_view name) {
-    std::string upper(name);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return platform::codepage::Utf8ToOem(upper);
+    return platform::codepage::Utf8ToOem(UpperCase(name));
 }
 
 std::string FieldText(const std::uint8_t (&field)[NCBNAMSZ]) {

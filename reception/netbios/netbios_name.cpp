@@ -6,6 +6,7 @@
 
 #include "reception/netbios/ncb_names.h"
 #include "reception/netbios/netbios_network.h"
+#include "reception/upper_case.h"
 
 namespace nb = platform::netbios;
 using netbios_fields::BlankNcb;
@@ -13,20 +14,10 @@ using netbios_fields::kMessengerSuffix;
 using netbios_fields::SetName;
 using netbios_fields::WireName;
 
-namespace {
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-}  // namespace
-
 CNetbiosName::CNetbiosName(std::string name, std::uint8_t suffix, TlNetbiosInterface* interface,
                            int open_retry_ms)
     : CPort(open_retry_ms),
-      name_(Upper(std::move(name))),
+      name_(UpperCase(std::move(name))),
       suffix_(suffix),
       lana_(interface->lana()),
       interface_(interface) {}

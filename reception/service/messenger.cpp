@@ -15,16 +15,11 @@
 #include "reception/smb/smb_pdu_sends.h"
 #include "reception/smb/smb_pdu_sendstrt.h"
 #include "reception/smb/smb_pdu_sendtxt.h"
+#include "reception/upper_case.h"
 
 namespace {
 
 constexpr std::uint8_t kMessengerNameType = 0x03;
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 std::atomic<std::uint16_t> g_group_counter{0};
 
@@ -37,10 +32,10 @@ std::uint16_t CMessenger::NextGroupId() {
 CMessenger::CMessenger() : CMessenger(Options{}) {}
 
 CMessenger::CMessenger(Options options) : options_(std::move(options)) {
-    computer_name_ = Upper(options_.computer_name.empty() ? platform::system::ComputerName()
-                                                          : options_.computer_name);
+    computer_name_ = UpperCase(options_.computer_name.empty() ? platform::system::ComputerName()
+                                                              : options_.computer_name);
     user_name_ =
-        Upper(options_.user_name.empty() ? platform::system::UserName() : options_.user_name);
+        UpperCase(options_.user_name.empty() ? platform::system::UserName() : options_.user_name);
     thread_.function = &CMessenger::ServiceLoop;
     thread_.object = this;
 }
