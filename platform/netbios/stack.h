@@ -55,7 +55,7 @@ class Stack {
         // Mailslot writes from the network: data above this is dropped; datagrams the local
         // mailslot cannot take yet wait in a queue of this many per mailslot.
         std::size_t max_mailslot_data = 400;
-        std::size_t mailslot_backlog = 128;
+        std::size_t mailslot_backlog = 1024;
         // How often ports that could not be bound are tried again (commands that need them
         // also try at once).
         std::chrono::milliseconds rebind_interval{3000};
