@@ -35,6 +35,13 @@ UniqueFd BindSocket(int type, std::uint16_t port, int& error) {
     } else {
         ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
         ::setsockopt(fd.get(), IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+        // A burst of broadcasts (a domain-wide 'net send *') arrives faster than one thread
+        // hands datagrams on: give the queue room. The forced size needs privilege, which a
+        // process binding these ports usually has; otherwise the system's maximum applies.
+        int bytes = 4 << 20;
+        if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+            ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+        }
     }
     sockaddr_in a = Endpoint(INADDR_ANY, port);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {

@@ -1,5 +1,7 @@
 #include "reception/mailslot/mailslot.h"
 
+#include <algorithm>
+
 #include "platform/system/system.h"
 #include "reception/mailslot/messenger_mailslot.h"
 #include "reception/upper_case.h"
@@ -31,8 +33,10 @@ void CMailslot::Close() {
 }
 
 void CMailslot::Listen() {
+    const auto now = std::chrono::steady_clock::now();
     if (!backlog_) {
-        thread().Sleep(poll_ms_);
+        const bool burst = now - last_datagram_ < std::chrono::milliseconds(poll_ms_);
+        thread().Sleep(burst ? std::min(kBurstPollMs, poll_ms_) : poll_ms_);
         if (thread().IsStopRequested()) {
             return;
         }
@@ -45,6 +49,7 @@ void CMailslot::Listen() {
     }
     if (info->waiting > 0) {
         backlog_ = true;
+        last_datagram_ = std::chrono::steady_clock::now();
         Announce(std::make_unique<CMailslotConnection>(this));
     }
 }

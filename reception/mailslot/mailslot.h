@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,9 @@ class CMailslotConnection : public CConnection {
 class CMailslot : public CPort {
   public:
     static constexpr int kPollMs = 100;
+    // While datagrams keep arriving the port looks again this soon: a burst larger than the
+    // socket's queue is still on its way, held by the sender.
+    static constexpr int kBurstPollMs = 5;
 
     explicit CMailslot(std::string name, int open_retry_ms = kOpenRetryMs, int poll_ms = kPollMs);
     ~CMailslot() override;
@@ -52,4 +56,5 @@ class CMailslot : public CPort {
     std::optional<platform::mailslot::Mailslot> mailslot_;
     // Set when the last poll found a datagram, so that a backlog drains without a pause each.
     bool backlog_ = false;
+    std::chrono::steady_clock::time_point last_datagram_{};
 };
