@@ -160,6 +160,9 @@ class Stack::Impl {
     std::uint8_t AllocateLsn(Lana& lana);
     void AddSession(std::shared_ptr<Session> session);
     std::shared_ptr<Session> FindSession(std::uint8_t lana, std::uint8_t lsn) const;
+    // The session a receive or send names, after checking its adapter and buffer; a return code
+    // other than NRC_GOODRET says why there is none.
+    std::uint8_t SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const;
     // Gives a session request to the first matching listen of the name; false when none.
     bool OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd, const NetbiosName& called,
                        const NetbiosName& calling, Completions& done);

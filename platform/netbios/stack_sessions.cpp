@@ -262,16 +262,24 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     return NRC_GOODRET;
 }
 
-std::uint8_t Stack::Impl::Receive(NCB* ncb) {
+std::uint8_t Stack::Impl::SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const {
     if (!lana_present_[ncb->ncb_lana_num]) {
         return NRC_BRIDGE;
     }
-    auto session = FindSession(ncb->ncb_lana_num, ncb->ncb_lsn);
+    session = FindSession(ncb->ncb_lana_num, ncb->ncb_lsn);
     if (!session) {
         return NRC_SNUMOUT;
     }
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
         return NRC_BUFLEN;
+    }
+    return NRC_GOODRET;
+}
+
+std::uint8_t Stack::Impl::Receive(NCB* ncb) {
+    std::shared_ptr<Session> session;
+    if (const std::uint8_t code = SessionFor(ncb, session); code != NRC_GOODRET) {
+        return code;
     }
     std::size_t received = 0;
     const std::uint8_t code = session->Receive({ncb->ncb_buffer, ncb->ncb_length}, received);
@@ -280,15 +288,9 @@ std::uint8_t Stack::Impl::Receive(NCB* ncb) {
 }
 
 std::uint8_t Stack::Impl::Send(NCB* ncb) {
-    if (!lana_present_[ncb->ncb_lana_num]) {
-        return NRC_BRIDGE;
-    }
-    auto session = FindSession(ncb->ncb_lana_num, ncb->ncb_lsn);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
-        return NRC_BUFLEN;
+    std::shared_ptr<Session> session;
+    if (const std::uint8_t code = SessionFor(ncb, session); code != NRC_GOODRET) {
+        return code;
     }
     return session->Send({ncb->ncb_buffer, ncb->ncb_length});
 }

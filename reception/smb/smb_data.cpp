@@ -1,5 +1,7 @@
 #include "reception/smb/smb_data.h"
 
+#include "reception/smb/smb_constants.h"
+
 #include <algorithm>
 
 namespace smb {
@@ -48,6 +50,27 @@ void DataWriter::Put(std::string_view s) {
     std::copy_n(reinterpret_cast<const std::uint8_t*>(s.data()), n,
                 out_.begin() + static_cast<std::ptrdiff_t>(size_));
     size_ += n;
+}
+
+Names TakeNames(std::span<const std::uint8_t> data, std::size_t& pos) {
+    Names names;
+    pos = 1;  // past the first format byte
+    names.origin = TakeString(data, pos);
+    pos += 2;  // the 0x00 and the next format byte
+    names.recipient = TakeString(data, pos);
+    return names;
+}
+
+void PutNames(DataWriter& out, std::string_view oem_origin, std::string_view oem_recipient,
+              std::size_t& budget) {
+    const auto o = Cut(UpToNul(oem_origin), budget);
+    const auto r = Cut(UpToNul(oem_recipient), budget);
+    out.Put(kFormatString);
+    out.Put(o);
+    out.Put(0x00);
+    out.Put(kFormatString);
+    out.Put(r);
+    out.Put(0x00);
 }
 
 }  // namespace smb

@@ -26,6 +26,22 @@ std::string_view Cut(std::string_view s, std::size_t& budget, std::size_t limit 
 // A zero-terminated field ends at its first 0x00, so a string that holds one is cut there.
 std::string_view UpToNul(std::string_view s);
 
+// The origin and recipient that open the data of a start or single block unit, as OEM bytes.
+struct Names {
+    std::string origin;
+    std::string recipient;
+};
+
+// Reads both names by position, skipping the format bytes unexamined; pos ends on the
+// recipient's 0x00 (or the end of the data).
+Names TakeNames(std::span<const std::uint8_t> data, std::size_t& pos);
+
+class DataWriter;
+// Writes 0x04, origin, 0x00, 0x04, recipient, 0x00, cutting each name to what budget leaves;
+// budget must already exclude the four format and terminator bytes.
+void PutNames(DataWriter& out, std::string_view oem_origin, std::string_view oem_recipient,
+              std::size_t& budget);
+
 // Appends bytes to a fixed area; what does not fit is dropped.
 class DataWriter {
   public:

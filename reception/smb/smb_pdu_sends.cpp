@@ -23,17 +23,9 @@ void CSmbPdu_sends::Encode(CDataBuffer& buffer) {
         constexpr std::size_t kFixed = 7;
         const auto area = DataArea();
         std::size_t budget = area.size() - kFixed;
-        const auto o = smb::Cut(smb::UpToNul(oem_origin), budget);
-        const auto r = smb::Cut(smb::UpToNul(oem_recipient), budget);
-        const auto t = smb::Cut(oem_text, budget, smb::kMaxTextBlock);
-
         smb::DataWriter out(area);
-        out.Put(smb::kFormatString);
-        out.Put(o);
-        out.Put(0x00);
-        out.Put(smb::kFormatString);
-        out.Put(r);
-        out.Put(0x00);
+        smb::PutNames(out, oem_origin, oem_recipient, budget);
+        const auto t = smb::Cut(oem_text, budget, smb::kMaxTextBlock);
         out.Put(smb::kFormatDataBlock);
         out.Put(static_cast<std::uint8_t>(t.size()));
         out.Put(0x00);
@@ -51,16 +43,14 @@ bool CSmbPdu_sends::DecodeBytes(std::span<const std::uint8_t> unit) {
         return false;
     }
     const auto data = Data();
-    std::size_t pos = 1;
-    const std::string o = smb::TakeString(data, pos);
-    pos += 2;  // the 0x00 and the next format byte
-    const std::string r = smb::TakeString(data, pos);
+    std::size_t pos = 0;
+    const smb::Names names = smb::TakeNames(data, pos);
     pos += 2;  // the 0x00 and the block's format byte
     const std::size_t length = smb::ByteAt(data, pos);
     pos += 2;
     const std::string t = smb::TakeBytes(data, pos, length);
-    origin = cp::OemToUtf8(o);
-    recipient = cp::OemToUtf8(r);
+    origin = cp::OemToUtf8(names.origin);
+    recipient = cp::OemToUtf8(names.recipient);
     text = cp::OemToUtf8(t);
     return true;
 }

@@ -20,16 +20,8 @@ void CSmbPdu_sendstrt::Encode(CDataBuffer& buffer) {
         constexpr std::size_t kFixed = 4;  // two format bytes and two terminators
         const auto area = DataArea();
         std::size_t budget = area.size() - kFixed;
-        const auto o = smb::Cut(smb::UpToNul(oem_origin), budget);
-        const auto r = smb::Cut(smb::UpToNul(oem_recipient), budget);
-
         smb::DataWriter out(area);
-        out.Put(smb::kFormatString);
-        out.Put(o);
-        out.Put(0x00);
-        out.Put(smb::kFormatString);
-        out.Put(r);
-        out.Put(0x00);
+        smb::PutNames(out, oem_origin, oem_recipient, budget);
         byte_count = static_cast<std::uint16_t>(out.size());
     }
     CSmbPdu::Encode(buffer);
@@ -42,11 +34,9 @@ bool CSmbPdu_sendstrt::DecodeBytes(std::span<const std::uint8_t> unit) {
         return false;
     }
     const auto data = Data();
-    std::size_t pos = 1;
-    const std::string o = smb::TakeString(data, pos);
-    pos += 2;  // the 0x00 and the next format byte
-    const std::string r = smb::TakeString(data, pos);
-    origin = cp::OemToUtf8(o);
-    recipient = cp::OemToUtf8(r);
+    std::size_t pos = 0;
+    const smb::Names names = smb::TakeNames(data, pos);
+    origin = cp::OemToUtf8(names.origin);
+    recipient = cp::OemToUtf8(names.recipient);
     return true;
 }

@@ -42,27 +42,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_for SECONDS COMMAND...: true as soon as the command succeeds.
-wait_for() {
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.2
-    done
-}
-
-for n in $(seq 90 140); do  # a display number nobody uses
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || { export DISPLAY=:$n; break; }
-done
-[[ -n "${DISPLAY:-}" ]] || skip "no free display number"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -wr >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
-trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-trayer_up() { xwininfo -root -tree | grep -q '"panel"'; }
-wait_for 20 trayer_up || fail "trayer did not start"
+source "$here/virtual_desktop.sh"
+unset DISPLAY
+start_virtual_desktop 90 140
 
 # The program's own environment: settings in a fresh folder, no session bus (so that its tray
 # icon is an XEmbed icon in trayer). Under AddressSanitizer, libxkbcommon-x11's strndup() of
@@ -78,15 +60,8 @@ start() {
     pids+=($pid)
 }
 
-# The program's visible windows as "id x y width height" lines; the tray icon is the small one,
-# the popup the one 300 pixels wide, the menu any other.
-visible_windows() {
-    local w
-    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
-        xwininfo -id "$w" 2>/dev/null | awk -v id="$w" '/Absolute upper-left X/{x=$4}
-            /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print id, x, y, w, h}'
-    done
-}
+# Of the program's visible windows the tray icon is the small one, the popup the one 300 pixels
+# wide, the menu any other.
 window() {  # window icon|popup|menu
     visible_windows | awk -v kind="$1" '{k = $4 <= 48 && $5 <= 48 ? "icon" : $4 == 300 ? "popup" : "menu"}
                                         k == kind {print; exit}'

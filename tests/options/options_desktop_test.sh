@@ -36,30 +36,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {  # wait_for SECONDS COMMAND...
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.2
-    done
-}
-
-display=
-for n in $(seq 141 190); do
-    if [[ ! -e /tmp/.X$n-lock && ! -e /tmp/.X11-unix/X$n ]]; then
-        display=:$n
-        break
-    fi
-done
-[[ -n "$display" ]] || skip "no free display number"
-export DISPLAY=$display
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
-trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 20 bash -c "xwininfo -root -tree | grep -q '\"panel\"'" || fail "trayer did not start"
+source "$(cd "$(dirname "$0")/../desktop" && pwd)/virtual_desktop.sh"
+unset DISPLAY
+start_virtual_desktop 141 190
 
 # Settings in a fresh folder; no session bus, so the icon is an XEmbed icon in trayer.
 export XDG_CONFIG_HOME=$work/config HOME=$work/home
@@ -70,13 +49,6 @@ pid=$!
 pids+=($pid)
 
 # The program's visible windows as "id x y width height" lines.
-visible_windows() {
-    local w
-    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
-        xwininfo -id "$w" 2>/dev/null | awk -v id="$w" '/Absolute upper-left X/{x=$4}
-            /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print id, x, y, w, h}'
-    done
-}
 sized() { visible_windows | awk -v w="$1" -v h="$2" '$4 == w && $5 == h {print; exit}'; }
 icon() { visible_windows | awk '$4 <= 48 && $5 <= 48 {print; exit}'; }
 # Anything else is the menu (the about box is told by its title).
