@@ -1,7 +1,7 @@
 #include "ui/cloud_wnd.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QTimerEvent>
@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "shell/desktop/window_system.h"
 #include "shell/desktop/window_utils.h"
 
 namespace {
@@ -23,6 +24,11 @@ TlCloudWnd::TlCloudWnd(QWidget* owner) : QWidget(owner, Qt::Window) {
     Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
     if (!IsWindowsXPOrLater()) {
         flags |= Qt::NoDropShadowWindowHint;
+    }
+    if (OnXWayland()) {
+        // Left alone by the compositor: shown where UpdateLayout puts it, never focused by it.
+        flags |= Qt::X11BypassWindowManagerHint;
+        qApp->installEventFilter(this);
     }
     setWindowFlags(flags);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -119,6 +125,12 @@ bool TlCloudWnd::event(QEvent* event) {
         case QEvent::WindowDeactivate:
             RestartAutoCloseTimer();
             break;
+        case QEvent::Leave:
+            if (worked_in_) {
+                worked_in_ = false;
+                RestartAutoCloseTimer();
+            }
+            break;
         default:
             break;
     }
@@ -155,6 +167,18 @@ void TlCloudWnd::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     const qreal radius = kOutlineCorner / 2.0;
     painter.drawRoundedRect(QRectF(0.5, 0.5, width() - 2, height() - 2), radius, radius);
+}
+
+bool TlCloudWnd::eventFilter(QObject* watched, QEvent* event) {
+    // A window the compositor leaves alone is never activated, not even by a click into it. The
+    // click stops the countdown as activation would, and the pointer leaving the window restarts
+    // it as deactivation would.
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        StopAutoCloseTimer();
+        worked_in_ = true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TlCloudWnd::timerEvent(QTimerEvent* event) {

@@ -56,6 +56,7 @@ class TlCloudWnd : public QWidget {
 
   protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -67,4 +68,5 @@ class TlCloudWnd : public QWidget {
     int auto_close_seconds_ = 0;
     QBasicTimer auto_close_;
     bool laying_out_ = false;
+    bool worked_in_ = false;  // clicked into while the compositor leaves the window alone
 };

@@ -49,6 +49,13 @@ constexpr BuiltinString kTable[] = {
     {kRecvManually, "Manually", "OptionsPageRecv"},
     {kRecvAtExpiration, "At expiration of", "OptionsPageRecv"},
     {kRecvSeconds, "sec.", "OptionsPageRecv"},
+    {kNoTrayTitle, "No tray icon for Tolvane Corvessan", "Notices"},
+    {kNoTrayText,
+     "This desktop shows no notification area, so the Tolvane icon cannot appear. Messages "
+     "still pop up. On GNOME, the AppIndicator extension (gnome-shell-extension-appindicator) "
+     "brings the icon. Until then, right-click Tolvane Corvessan in the application menu for "
+     "its options, the about box and exit.",
+     "Notices"},
 };
 
 }  // namespace

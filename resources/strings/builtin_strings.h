@@ -71,5 +71,8 @@ inline constexpr int kRecvClosePopup = 903;
 inline constexpr int kRecvManually = 904;
 inline constexpr int kRecvAtExpiration = 905;
 inline constexpr int kRecvSeconds = 906;
+// Notices
+inline constexpr int kNoTrayTitle = 1001;
+inline constexpr int kNoTrayText = 1002;
 
 }  // namespace strings

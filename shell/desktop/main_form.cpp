@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QTimerEvent>
 
 #include "archive/archive.h"
@@ -73,7 +72,7 @@ CMainForm::CMainForm(Options options)
 }
 
 void CMainForm::OnCreate() {
-    tray_icon_ = std::make_unique<tlTrayIcon>();
+    tray_icon_ = std::make_unique<tlTrayIcon>(&tray_menu_);
     tray_icon_->SetTip(Loc(kStringTrayTip));
     tray_icon_->SetCallback([this](int mouse_message) { OnTrayNotify(mouse_message); });
 
@@ -224,7 +223,7 @@ void CMainForm::OnTrayNotify(int mouse_message) {
             ShowPopup();
             break;
         case tlTrayIcon::kRightButtonUp:
-            tray_menu_.popup(QCursor::pos());
+            tray_menu_.popup(tray_icon_->CursorPosition());
             break;
         default:
             break;

@@ -17,6 +17,7 @@
 #include "reception/service/messenger.h"
 #include "reception/service/received_message.h"
 #include "shell/desktop/blinker.h"
+#include "shell/desktop/notices.h"
 #include "shell/desktop/tray_commands.h"
 #include "shell/settings/settings.h"
 
@@ -96,6 +97,8 @@ class CMainForm : public QWidget {
     std::size_t ArrivalsHandled() const { return arrivals_handled_; }
     CMessenger* messenger() const { return messenger_.get(); }
     CTrayCommands& tray_commands() { return tray_commands_; }
+    // Tells the user once per run what they can act on.
+    TlNotices& notices() { return notices_; }
 
   signals:
     // A new popup is on screen.
@@ -125,6 +128,7 @@ class CMainForm : public QWidget {
     QIcon alternate_icon_;
     TlBlinker blinker_;
     QBasicTimer blink_timer_;
+    TlNotices notices_;
 
     TlDataSet* archive_;
     std::mutex* archive_lock_;

@@ -5,9 +5,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDBusConnection>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include "resources/strings/builtin_strings.h"
+#include "shell/desktop/application_service.h"
 #include "shell/desktop/main_form.h"
+#include "shell/desktop/tray_icon.h"
+#include "shell/localization/localization.h"
 
 namespace {
 
@@ -44,11 +50,52 @@ CQuillonApp::~CQuillonApp() {
 bool CQuillonApp::InitInstance() {
     WatchStopSignals();
     main_form_ = std::make_unique<CMainForm>();
+    OfferOnSessionBus();
+    QTimer::singleShot(kTrayWaitMs, this, [this] { TellWhatIsMissing(); });
     return true;
 }
 
 void CQuillonApp::ExitInstance() {
+    service_.reset();
     main_form_.reset();
+}
+
+void CQuillonApp::OfferOnSessionBus() {
+    // Being opened from the application menu is a click on the icon; the entry's actions are the
+    // tray menu's commands.
+    service_ = std::make_unique<TlApplicationService>(TlApplicationService::Handlers{
+        [this] {
+            if (main_form_) {
+                main_form_->OnTrayNotify(tlTrayIcon::kLeftButtonDown);
+            }
+        },
+        [this](const QString& action) {
+            if (!main_form_) {
+                return false;
+            }
+            if (action == QLatin1String("options")) {
+                main_form_->OnCommand(CMainForm::kCommandOptions);
+            } else if (action == QLatin1String("about")) {
+                main_form_->OnCommand(CMainForm::kCommandAbout);
+            } else if (action == QLatin1String("quit")) {
+                main_form_->OnCommand(CMainForm::kCommandExit);
+            } else {
+                return false;
+            }
+            return true;
+        }});
+    service_->Register(QDBusConnection::sessionBus());
+}
+
+void CQuillonApp::TellWhatIsMissing() {
+    if (!main_form_) {
+        return;
+    }
+    if (!main_form_->tray_icon().IsInTray()) {
+        main_form_->notices().TellOnce(QStringLiteral("no-tray"),
+                                       QString::fromStdString(LoadLocString(strings::kNoTrayTitle)),
+                                       QString::fromStdString(LoadLocString(strings::kNoTrayText)));
+    }
 }
 
 void CQuillonApp::WatchStopSignals() {

@@ -2,12 +2,21 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
+#include <memory>
+#include <optional>
+
+class QMenu;
+class TlStatusNotifierItem;
 
 // The program's icon in the desktop's notification area. It forwards the icon's mouse activity to
-// a callback as the mouse message it stands for.
+// a callback as the mouse message it stands for. Where the session bus has a StatusNotifierItem
+// watcher (KDE Plasma, GNOME with the AppIndicator extension, most Wayland panels) the icon is a
+// StatusNotifierItem, also when such a panel starts after the program; otherwise it is an XEmbed
+// icon of an X11 tray. Both at once never show: the XEmbed icon hides while a panel shows the item.
 class tlTrayIcon : public QObject {
     Q_OBJECT
   public:
@@ -20,7 +29,8 @@ class tlTrayIcon : public QObject {
 
     using Callback = std::function<void(int mouse_message)>;
 
-    explicit tlTrayIcon(QObject* parent = nullptr);
+    // menu: the tray menu, offered to notification areas that draw menus themselves; not owned.
+    explicit tlTrayIcon(QMenu* menu = nullptr, QObject* parent = nullptr);
     ~tlTrayIcon() override;
 
     // Used from the next SetIcon on; cut to 63 characters there.
@@ -33,17 +43,30 @@ class tlTrayIcon : public QObject {
     void Remove();
 
     bool IsAdded() const { return added_; }
+    // A notification area shows the icon now.
+    bool IsInTray() const;
     const QIcon& icon() const { return current_; }
-    QString ShownTip() const { return tray_.toolTip(); }
+    QString ShownTip() const { return shown_tip_; }
+    // Where the click being reported happened: the point the notification area named, else the
+    // mouse pointer's position.
+    QPoint CursorPosition() const;
     // The mouse message an activation of the icon stands for, 0 for none.
     static int MouseMessageFor(QSystemTrayIcon::ActivationReason reason);
     // Reports the mouse message to the callback, as the notification area does.
     void Notify(int mouse_message);
 
   private:
-    QSystemTrayIcon tray_;
+    // The XEmbed icon is made where no StatusNotifierItem watcher is there and shows while no
+    // panel shows the item.
+    void MakeXEmbedIfNoWatcher();
+    void ShowXEmbed();
+
+    std::unique_ptr<TlStatusNotifierItem> item_;
+    std::unique_ptr<QSystemTrayIcon> xembed_;
     bool added_ = false;
     Callback callback_;
     QString tip_;
+    QString shown_tip_;
     QIcon current_;
+    std::optional<QPoint> click_position_;
 };

@@ -2,80 +2,26 @@
 # The desktop program end to end on a virtual 1024x768 screen (Xvfb) with trayer as tray host,
 # inside a network namespace of its own (loopback only): tolvane starts hidden with its tray
 # icon; a message sent with smbclient -M, a long one and a Messenger broadcast datagram each pop
-# up 300 pixels wide at the bottom-right corner; the close button hides the popup and a click on
-# the tray icon shows it again; "Exit Tolvane" from the tray menu, and SIGTERM, end the program in
-# order with its settings written. Everything is checked from outside: xdotool, xwininfo and
-# screenshots. $1: the build folder. TOLVANE_SCREENSHOT_DIR: where to leave the screenshots.
+# up 300 pixels wide at the bottom-right corner, each with its sound (a WAV file, a sound-theme
+# name) played for real where there is no audio device at all; the close button hides the popup
+# and a click on the tray icon shows it again; "Exit Tolvane" from the tray menu, and SIGTERM,
+# end the program in order with its settings written. Everything is checked from outside:
+# xdotool, xwininfo and screenshots. $1: the build folder. TOLVANE_SCREENSHOT_DIR: where to leave
+# the screenshots.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-
-skip() { echo "SKIP: $*"; exit 77; }
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "${work:-/nonexistent}"/*.log; do
-        [[ -s "$log" ]] && { echo "--- $log"; tail -n 60 "$log"; } >&2
-    done
-    [[ -n "${pid:-}" ]] && { echo "windows of tolvane:"; visible_windows; } >&2
-    exit 1
-}
-
-if [[ -z "${TOLVANE_DESKTOP_NETNS:-}" ]]; then
-    [[ $(id -u) -eq 0 ]] || skip "needs root for a private network namespace"
-    unshare -n true 2>/dev/null || skip "unshare -n not permitted"
-    exec env TOLVANE_DESKTOP_NETNS=1 unshare -n bash "$0" "$@"
-fi
-ip link set lo up
-for tool in Xvfb trayer xdotool xwininfo xdpyinfo import convert smbclient; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-program=$build/ui/tolvane
-[[ -x "$program" ]] || fail "no $program"
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-source "$here/virtual_desktop.sh"
-unset DISPLAY
+source "$(dirname "$0")/virtual_desktop.sh"
+enter_namespace "$@"
+need Xvfb trayer xdotool xwininfo xdpyinfo import convert smbclient python3
+begin_desktop_test "$1"
 start_virtual_desktop 90 140
 
-# The program's own environment: settings in a fresh folder, no session bus (so that its tray
-# icon is an XEmbed icon in trayer). Under AddressSanitizer, libxkbcommon-x11's strndup() of
-# unterminated key names (valid) would trip the strict string check.
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
-unset DBUS_SESSION_BUS_ADDRESS
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-settings="$XDG_CONFIG_HOME/Brannock/Tolvane Corvessan/user.reg"
-start() {
-    "$program" >"$work/tolvane$1.log" 2>&1 &
-    pid=$!
-    pids+=($pid)
-}
-
-# Of the program's visible windows the tray icon is the small one, the popup the one 300 pixels
-# wide, the menu any other.
-window() {  # window icon|popup|menu
-    visible_windows | awk -v kind="$1" '{k = $4 <= 48 && $5 <= 48 ? "icon" : $4 == 300 ? "popup" : "menu"}
-                                        k == kind {print; exit}'
-}
-shown() { [[ -n "$(window "$1")" ]]; }
-hidden() { [[ -z "$(window "$1")" ]]; }
-popup_height_is() { [[ "$(window popup | cut -d' ' -f5)" == "$1" ]]; }
-other_popup() { [[ -n "$(window popup)" && "$(window popup | cut -d' ' -f1)" != "$1" ]]; }
-ended() { ! kill -0 "$pid" 2>/dev/null; }
-pixel() { convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- | awk 'NR == 2 {print $3}'; }
-click() { xdotool mousemove "$1" "$2" sleep 0.2 click "$3"; }
+# Sounds on: a WAV file for personal messages, a sound of the desktop's theme for broadcasts.
+make_wav "$work/ding.wav"
+write_settings '"SoundEnabled"=dword:00000001' "\"SoundEventIncMsgPriv\"=\"$work/ding.wav\"" \
+    '"SoundEventIncMsgBcast"="message-new-instant"'
 
 # Started hidden: only its icon, embedded in trayer's panel.
-start 1
+start_program 1
 wait_for 20 shown icon || fail "no tray icon"
 read -r icon ix iy iw ih < <(window icon)
 xwininfo -root -tree | awk -v id="$(printf '0x%x' "$icon")" '
@@ -85,9 +31,6 @@ xwininfo -root -tree | awk -v id="$(printf '0x%x' "$icon")" '
     END {exit !found}' || fail "the icon is not in the tray"
 hidden popup || fail "a popup showed before any message"
 
-# A personal message, as Samba users send them (the ports open within a few retries).
-name=$(hostname -s | cut -c1-15)
-send() { printf '%s' "$1" | timeout 20 smbclient -M "$name" -I 127.0.0.1 -N -U "$2" >/dev/null 2>&1; }
 wait_for 45 send "Lunch at noon?" alice || fail "smbclient could not deliver"
 wait_for 10 shown popup || fail "no popup after the message"
 read -r win x y width height < <(window popup)
@@ -107,16 +50,14 @@ long+=$'- schnellere Anmeldung\n- Drucker im 2. Stock läuft wieder\n\n'
 long+=$'Bei Fragen: Zimmer 214, Tel. 4711.\nDanke für eure Geduld!\n\nViele Grüße\nJürgen Weiß\n'
 long+='IT-Abteilung'
 send "$long" juergen || fail "smbclient could not deliver the long message"
-wait_for 10 popup_height_is 355 || fail "no 355-pixel popup for the long message"
+wait_for 10 eval '[[ "$(window popup | cut -d" " -f5)" == 355 ]]' ||
+    fail "no 355-pixel popup for the long message"
 [[ "$(window popup | cut -d' ' -f2-3)" == "709 373" ]] || fail "long popup misplaced"
 import -window root "$work/long.png"
 
-# A Messenger broadcast datagram ('net send *') over the mailslot transport.
-if [[ -f "$here/../service/send_datagram.py" ]] && command -v python3 >/dev/null; then
-    before=$(window popup | cut -d' ' -f1)
-    python3 "$here/../service/send_datagram.py" ADMIN EVERYONE "Broadcast to all"
-    wait_for 10 other_popup "$before" || fail "no new popup for a broadcast"
-fi
+before=$(window popup | cut -d' ' -f1)
+broadcast "Broadcast to all"
+wait_for 10 other_popup "$before" || fail "no new popup for a broadcast"
 
 # The close button hides the popup; a click on the tray icon shows it again.
 read -r win x y width height < <(window popup)
@@ -137,7 +78,7 @@ grep -q '"RecvMsgPopWndAutoclose"=dword:' "$settings" || fail "settings not writ
 
 # A stop from outside (SIGTERM, as at logout) is just as orderly.
 rm -f "$settings"
-start 2
+start_program 2
 wait_for 20 shown icon || fail "no tray icon on the second start"
 kill -TERM "$pid"
 wait_for 20 ended || fail "still running after SIGTERM"
