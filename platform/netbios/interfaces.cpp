@@ -85,11 +85,15 @@ std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<s
         subnet.netmask = a->ifa_netmask ? Ipv4(a->ifa_netmask) : 0xFFFFFFFF;
         const bool loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
         if ((a->ifa_flags & IFF_BROADCAST) && !loopback) {
-            if (a->ifa_broadaddr != nullptr && a->ifa_broadaddr->sa_family == AF_INET &&
-                Ipv4(a->ifa_broadaddr) != 0) {
-                subnet.broadcast = Ipv4(a->ifa_broadaddr);
+            // Added without one, the system reports the address itself (or nothing); the kernel
+            // still sends to the prefix's broadcast address.
+            const std::uint32_t configured =
+                a->ifa_broadaddr != nullptr && a->ifa_broadaddr->sa_family == AF_INET
+                    ? Ipv4(a->ifa_broadaddr)
+                    : 0;
+            if (configured != 0 && configured != subnet.address) {
+                subnet.broadcast = configured;
             } else if (~subnet.netmask > 1) {
-                // Added without one: the kernel still sends to the prefix's broadcast address.
                 subnet.broadcast = subnet.address | ~subnet.netmask;
             }
         }
