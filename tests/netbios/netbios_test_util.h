@@ -1,13 +1,13 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +23,7 @@
 #include "platform/netbios/wire/name.h"
 #include "platform/netbios/wire/session.h"
 #include "platform/sync/event.h"
+#include "tests/pdu/wire_bytes.h"
 #include "tests/support/network_namespace.h"
 
 // Driving a stack through control blocks, and talking to a node as a raw peer. Sockets here are
@@ -31,7 +32,6 @@ namespace nbtest {
 
 namespace nb = platform::netbios;
 namespace wire = platform::netbios::wire;
-using Bytes = std::vector<std::uint8_t>;
 
 inline void RequireNamespace() {
     if (!tolvane::test::InPrivateNetworkNamespace()) {
@@ -39,17 +39,15 @@ inline void RequireNamespace() {
     }
 }
 
+// A control block with both name fields set (a listen's from any caller).
 inline nb::NCB Ncb(std::uint8_t command, std::uint8_t lana, std::string_view name = {},
                    std::uint8_t suffix = 0x03) {
     nb::NCB ncb;
     ncb.ncb_command = command;
     ncb.ncb_lana_num = lana;
-    std::memset(ncb.ncb_name, ' ', nb::NCBNAMSZ);
     std::memset(ncb.ncb_callname, ' ', nb::NCBNAMSZ);
-    if (!name.empty()) {
-        auto n = wire::MakeName(name, suffix);
-        std::memcpy(ncb.ncb_name, n.data(), n.size());
-    }
+    const auto n = wire::MakeName(name, suffix);
+    std::memcpy(ncb.ncb_name, n.data(), n.size());
     if ((command & ~nb::ASYNCH) == nb::NCBLISTEN) {
         ncb.ncb_callname[0] = '*';
     }
@@ -101,58 +99,13 @@ inline Bytes SessionHeader(std::uint8_t type, std::uint32_t length) {
     return Bytes(h.begin(), h.end());
 }
 
-// SMB message units as senders write them: a zeroed header, words, bytes.
-inline Bytes SmbUnit(std::uint8_t command, const std::vector<std::uint16_t>& words,
-                     const Bytes& data) {
-    Bytes u{0xFF, 'S', 'M', 'B', command};
-    u.resize(32, 0);
-    u.push_back(static_cast<std::uint8_t>(words.size()));
-    for (auto w : words) {
-        u.insert(u.end(), {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
-    }
-    u.insert(u.end(),
-             {static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(data.size() >> 8)});
-    u.insert(u.end(), data.begin(), data.end());
-    return u;
-}
-namespace smb {
-inline Bytes Names(const std::string& origin, const std::string& recipient) {
-    Bytes d{4};
-    d.insert(d.end(), origin.begin(), origin.end());
-    d.insert(d.end(), {0, 4});
-    d.insert(d.end(), recipient.begin(), recipient.end());
-    d.push_back(0);
-    return d;
-}
-inline Bytes Block(const std::string& text) {
-    Bytes d{1, static_cast<std::uint8_t>(text.size()), static_cast<std::uint8_t>(text.size() >> 8)};
-    d.insert(d.end(), text.begin(), text.end());
-    return d;
-}
-inline Bytes SingleBlock(const std::string& origin, const std::string& recipient,
-                         const std::string& text) {
-    Bytes d = Names(origin, recipient);
-    const Bytes b = Block(text);
-    d.insert(d.end(), b.begin(), b.end());
-    return SmbUnit(0xD0, {}, d);
-}
-inline Bytes Start(const std::string& origin, const std::string& recipient) {
-    return SmbUnit(0xD5, {}, Names(origin, recipient));
-}
-inline Bytes Text(std::uint16_t group, const std::string& text) {
-    return SmbUnit(0xD7, {group}, Block(text));
-}
-inline Bytes End(std::uint16_t group) {
-    return SmbUnit(0xD6, {group}, {});
-}
-}  // namespace smb
-
 // A session service peer on a plain TCP socket; every read is bounded in time.
 class RawPeer {
   public:
     RawPeer() = default;
     ~RawPeer() { Close(); }
-    RawPeer(RawPeer&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    RawPeer(const RawPeer&) = delete;
+    RawPeer& operator=(const RawPeer&) = delete;
 
     bool Connect(std::uint32_t address, std::uint16_t port = 139) {
         RequireNamespace();
@@ -168,10 +121,9 @@ class RawPeer {
                static_cast<ssize_t>(bytes.size());
     }
     bool SendMessage(const Bytes& body) {
-        Bytes all =
-            SessionHeader(wire::session_type::kMessage, static_cast<std::uint32_t>(body.size()));
-        all.insert(all.end(), body.begin(), body.end());
-        return SendBytes(all);
+        return SendBytes(Concat(
+            SessionHeader(wire::session_type::kMessage, static_cast<std::uint32_t>(body.size())),
+            body));
     }
     bool SendRequest(std::string_view called, std::uint8_t suffix = 0x03,
                      std::string_view calling = "PEER") {
@@ -179,22 +131,18 @@ class RawPeer {
             wire::EncodeSessionRequest(wire::MakeName(called, suffix), wire::MakeName(calling, 0)));
     }
     // The answer to a session request: its packet type and, for a negative one, its code.
-    std::optional<std::pair<std::uint8_t, std::uint8_t>> ReadAnswer(int timeout_ms = 5000) {
-        auto header = ReadExactly(4, timeout_ms);
-        if (!header) {
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> ReadAnswer() {
+        auto header = ReadExactly(4);
+        auto rest = header && (*header)[3] > 0 ? ReadExactly((*header)[3]) : Bytes{0};
+        if (!header || !rest) {
             return std::nullopt;
         }
-        auto rest = (*header)[3] > 0 ? ReadExactly((*header)[3], timeout_ms) : Bytes{0};
-        if (!rest) {
-            return std::nullopt;
-        }
-        return std::make_pair((*header)[0], (*header)[3] > 0 ? (*rest)[0] : std::uint8_t{0});
+        return std::make_pair((*header)[0], rest->at(0));
     }
-    std::optional<std::pair<std::uint8_t, std::uint8_t>> Request(
-        std::string_view called, std::uint8_t suffix = 0x03, std::string_view calling = "PEER") {
-        return SendRequest(called, suffix, calling) ? ReadAnswer() : std::nullopt;
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> Request(std::string_view called) {
+        return SendRequest(called) ? ReadAnswer() : std::nullopt;
     }
-    // Whether a session request for called is answered positively.
+    // Connects and asks for a session to called; whether it was granted.
     bool Session(std::uint32_t address, std::string_view called) {
         auto answer = Connect(address) ? Request(called) : std::nullopt;
         return answer && answer->first == wire::session_type::kPositive;
@@ -213,14 +161,14 @@ class RawPeer {
         return out;
     }
     // The next session message's body; keep-alives are skipped.
-    std::optional<Bytes> ReadMessage(int timeout_ms = 5000) {
+    std::optional<Bytes> ReadMessage() {
         for (;;) {
-            auto h = ReadExactly(4, timeout_ms);
+            auto h = ReadExactly(4);
             if (!h || ((*h)[0] != 0 && (*h)[0] != wire::session_type::kKeepAlive)) {
                 return std::nullopt;
             }
             const std::size_t len = ((*h)[1] & 1u) << 16 | (*h)[2] << 8 | (*h)[3];
-            auto body = len ? ReadExactly(len, timeout_ms) : Bytes{};
+            auto body = len ? ReadExactly(len) : Bytes{};
             if (!body || (*h)[0] == 0) {
                 return body;
             }
@@ -237,7 +185,6 @@ class RawPeer {
             ::close(std::exchange(fd_, -1));
         }
     }
-    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;
@@ -264,8 +211,8 @@ class RawUdp {
         return ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a),
                         sizeof a) == static_cast<ssize_t>(data.size());
     }
-    // The next datagram and its sender's address and port.
-    std::optional<Bytes> Receive(int timeout_ms = 2000, sockaddr_in* from = nullptr) {
+    // The next datagram, and the address it came from.
+    std::optional<Bytes> Receive(int timeout_ms = 2000, std::uint32_t* from = nullptr) {
         pollfd p{fd_, POLLIN, 0};
         Bytes out(2048);
         sockaddr_in sender{};
@@ -278,7 +225,7 @@ class RawUdp {
             return std::nullopt;
         }
         if (from != nullptr) {
-            *from = sender;
+            *from = ntohl(sender.sin_addr.s_addr);
         }
         out.resize(static_cast<std::size_t>(n));
         return out;
@@ -311,87 +258,46 @@ struct AsyncListen {
     }
 };
 
-// A message server on the control block interface, as the reception ports use it: registers a
-// name, then serves one session at a time, answering every SMB unit with an empty reply of its
-// command until the sender is done.
-class MessageListener {
-  public:
-    MessageListener(nb::Stack& stack, std::uint8_t lana, std::string name)
-        : stack_(stack), lana_(lana), name_(std::move(name)) {}
-    ~MessageListener() { Stop(); }
+// A receive, send or hang-up on a session; a receive's buffer is cut to what came.
+inline std::uint8_t OnSession(nb::Stack& stack, std::uint8_t command, std::uint8_t lana,
+                              std::uint8_t lsn, Bytes* buffer = nullptr) {
+    auto ncb = Ncb(command, lana, "X");
+    ncb.ncb_lsn = lsn;
+    if (buffer != nullptr) {
+        ncb.ncb_buffer = buffer->data();
+        ncb.ncb_length = static_cast<std::uint16_t>(buffer->size());
+    }
+    const std::uint8_t code = stack.Submit(&ncb);
+    if (buffer != nullptr && command == nb::NCBRECV) {
+        buffer->resize(ncb.ncb_length);
+    }
+    return code;
+}
 
-    std::uint8_t Start() {
-        auto add = Ncb(nb::NCBADDNAME, lana_, name_);
-        const std::uint8_t code = stack_.Submit(&add);
-        if (code == nb::NRC_GOODRET) {
-            thread_ = std::thread([this] { Serve(); });
+// A stack on loopback in the test's own namespace, and commands for its adapter.
+class LoopbackStack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!tolvane::test::EnterPrivateNetworkNamespace()) {
+            GTEST_SKIP() << "needs a private network namespace (root)";
         }
-        return code;
+        udp_.emplace();
     }
-    void Stop() {
-        if (thread_.joinable()) {
-            stop_ = true;
-            auto del = Ncb(nb::NCBDELNAME, lana_, name_);
-            stack_.Submit(&del);
-            thread_.join();
-        }
+    void Start(nb::Stack::Config config = TestConfig()) {
+        stack_ = std::make_unique<nb::Stack>(std::move(config));
+        lana_ = LanaOf(*stack_, "lo");
+        ASSERT_NE(lana_, 0xFF);
     }
-    bool WaitForSessions(int n, int timeout_ms = 10000) {
-        for (int waited = 0; served_ < n && waited < timeout_ms; waited += 10) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return served_ >= n;
-    }
-
-  private:
-    std::uint8_t Submit(std::uint8_t command, std::uint8_t lsn, Bytes* buffer = nullptr) {
-        auto ncb = Ncb(command, lana_, name_);
+    std::uint8_t Submit(std::uint8_t command, std::string_view name = {}, std::uint8_t lsn = 0) {
+        auto ncb = Ncb(command, lana_, name);
         ncb.ncb_lsn = lsn;
-        if (buffer != nullptr) {
-            ncb.ncb_buffer = buffer->data();
-            ncb.ncb_length = static_cast<std::uint16_t>(buffer->size());
-        }
-        const std::uint8_t code = stack_.Submit(&ncb);
-        if (buffer != nullptr) {
-            buffer->resize(ncb.ncb_length);
-        }
-        return code;
-    }
-    void Serve() {
-        while (!stop_) {
-            AsyncListen listen(stack_, lana_, name_);
-            listen.Wait(platform::kInfinite);
-            if (listen.ncb.ncb_retcode != nb::NRC_GOODRET) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                continue;
-            }
-            const std::uint8_t lsn = listen.ncb.ncb_lsn;
-            for (;;) {
-                Bytes unit(1024);
-                if (Submit(nb::NCBRECV, lsn, &unit) != nb::NRC_GOODRET || unit.size() < 35) {
-                    break;
-                }
-                std::vector<std::uint16_t> group;
-                if (unit[4] == 0xD5) {
-                    group.push_back(1);
-                }
-                Bytes reply = SmbUnit(unit[4], group, {});
-                Submit(nb::NCBSEND, lsn, &reply);
-                if (unit[4] == 0xD0 || unit[4] == 0xD6) {
-                    break;
-                }
-            }
-            Submit(nb::NCBHANGUP, lsn);
-            ++served_;
-        }
+        return stack_->Submit(&ncb);
     }
 
-    nb::Stack& stack_;
-    const std::uint8_t lana_;
-    const std::string name_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> served_{0};
+    std::unique_ptr<nb::Stack> stack_;
+    std::uint8_t lana_ = 0xFF;
+    std::optional<RawUdp> udp_;  // made inside the namespace
+    const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
 }  // namespace nbtest

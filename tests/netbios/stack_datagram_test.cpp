@@ -11,16 +11,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class NetbiosDatagrams : public ::testing::Test {
+class NetbiosDatagrams : public LoopbackStack {
   protected:
     void SetUp() override {
-        if (!tolvane::test::EnterPrivateNetworkNamespace()) {
-            GTEST_SKIP() << "needs a private network namespace (root)";
+        LoopbackStack::SetUp();
+        if (IsSkipped()) {
+            return;
         }
-        stack_ = std::make_unique<nb::Stack>(TestConfig());
-        lana_ = LanaOf(*stack_, "lo");
-        ASSERT_NE(lana_, 0xFF);
-        udp_.emplace();
+        Start();
         slot_ = platform::mailslot::Mailslot::Create(kSlot, 400);
         ASSERT_TRUE(slot_);
     }
@@ -47,16 +45,11 @@ class NetbiosDatagrams : public ::testing::Test {
     }
 
     static constexpr const char* kSlot = "\\MAILSLOT\\MESSNGR";
-    std::unique_ptr<nb::Stack> stack_;
-    std::uint8_t lana_ = 0xFF;
     std::optional<platform::mailslot::Mailslot> slot_;
-    std::optional<RawUdp> udp_;
-    const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
 TEST_F(NetbiosDatagrams, OnlyWholeWritesForThisNodeWithinTheSizeLimitAreDelivered) {
-    auto add = Ncb(nb::NCBADDNAME, lana_, "ROSA");
-    ASSERT_EQ(stack_->Submit(&add), nb::NRC_GOODRET);
+    ASSERT_EQ(Submit(nb::NCBADDNAME, "ROSA"), nb::NRC_GOODRET);
     namespace type = wire::datagram_type;
     Send(type::kDirectUnique, wire::MakeName("STRANGER", 3), 10, 1);
     Send(type::kDirectGroup, wire::MakeName("WORKGROUP", 0), 10, 2,

@@ -10,32 +10,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class NetbiosNames : public ::testing::Test {
+class NetbiosNames : public LoopbackStack {
   protected:
-    void SetUp() override {
-        if (!tolvane::test::EnterPrivateNetworkNamespace()) {
-            GTEST_SKIP() << "needs a private network namespace (root)";
-        }
-        udp_.emplace();
-    }
-    void Start(nb::Stack::Config config = TestConfig()) {
-        stack_ = std::make_unique<nb::Stack>(std::move(config));
-        lana_ = LanaOf(*stack_, "lo");
-        ASSERT_NE(lana_, 0xFF);
-    }
-    std::uint8_t Submit(std::uint8_t command, std::string_view name) {
-        auto ncb = Ncb(command, lana_, name);
-        return stack_->Submit(&ncb);
-    }
     std::optional<wire::NsPacket> Ask(const Bytes& request) {
         auto answer = udp_->SendTo(loopback_, 137, request) ? udp_->Receive(500) : std::nullopt;
         return answer ? wire::DecodeNsPacket(*answer) : std::nullopt;
     }
-
-    std::unique_ptr<nb::Stack> stack_;
-    std::uint8_t lana_ = 0xFF;
-    std::optional<RawUdp> udp_;  // made inside the namespace
-    const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
 TEST_F(NetbiosNames, HeldNamesAreAnsweredAndDefendedOthersAreNot) {

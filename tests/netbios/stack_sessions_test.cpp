@@ -2,30 +2,15 @@
 
 #include "tests/netbios/netbios_test_util.h"
 
-// The session service on loopback: listens, waiting requests, receives of every shape, the ends
-// of a session, and many sessions in a row.
+// The session service on loopback: listens, waiting requests, receives of every shape, and the
+// ends of a session.
 using namespace nbtest;
 using namespace std::chrono_literals;
 
 namespace {
 
-class NetbiosSessions : public ::testing::Test {
+class NetbiosSessions : public LoopbackStack {
   protected:
-    void SetUp() override {
-        if (!tolvane::test::EnterPrivateNetworkNamespace()) {
-            GTEST_SKIP() << "needs a private network namespace (root)";
-        }
-    }
-    void Start(nb::Stack::Config config = TestConfig()) {
-        stack_ = std::make_unique<nb::Stack>(std::move(config));
-        lana_ = LanaOf(*stack_, "lo");
-        ASSERT_NE(lana_, 0xFF);
-    }
-    std::uint8_t Submit(std::uint8_t command, std::string_view name, std::uint8_t lsn = 0) {
-        auto ncb = Ncb(command, lana_, name);
-        ncb.ncb_lsn = lsn;
-        return stack_->Submit(&ncb);
-    }
     // A session to name from a raw peer, accepted by a listen; returns its number.
     std::uint8_t Accept(std::string_view name, RawPeer& peer) {
         AsyncListen listen(*stack_, lana_, name);
@@ -37,23 +22,13 @@ class NetbiosSessions : public ::testing::Test {
     }
     std::uint8_t Receive(std::uint8_t lsn, Bytes& out, std::uint16_t room = 1024) {
         out.assign(room, 0);
-        auto ncb = Ncb(nb::NCBRECV, lana_, "X");
-        ncb.ncb_lsn = lsn;
-        ncb.ncb_buffer = out.data();
-        ncb.ncb_length = room;
-        const std::uint8_t code = stack_->Submit(&ncb);
-        out.resize(ncb.ncb_length);
-        return code;
+        return OnSession(*stack_, nb::NCBRECV, lana_, lsn, &out);
     }
-    std::uint8_t Hangup(std::uint8_t lsn) { return Submit(nb::NCBHANGUP, "X", lsn); }
+    std::uint8_t Hangup(std::uint8_t lsn) { return OnSession(*stack_, nb::NCBHANGUP, lana_, lsn); }
     static std::uint8_t Refusal(RawPeer& peer) {
         auto answer = peer.ReadAnswer();
         return answer && answer->first == wire::session_type::kNegative ? answer->second : 0;
     }
-
-    std::unique_ptr<nb::Stack> stack_;
-    std::uint8_t lana_ = 0xFF;
-    const std::uint32_t loopback_ = Ipv4("127.0.0.1");
 };
 
 TEST_F(NetbiosSessions, RequestsForUnknownNamesAreRefusedAndWaitingOnesMeetTheNextListen) {
@@ -226,25 +201,6 @@ TEST_F(NetbiosSessions, DeletingTheNameOrHangingUpWakesABlockedReceive) {
     EXPECT_TRUE(a.WaitClosed());
     EXPECT_TRUE(b.WaitClosed());
     Hangup(second);
-}
-
-// Senders that come back as soon as they have their reply usually find the listener between two
-// listens: their requests wait, are taken by the next listen, and the descriptor numbers of
-// finished sessions are handed to new connections at once. None may be lost on the way.
-TEST_F(NetbiosSessions, ManySessionsInARowAreAllServed) {
-    Start();
-    MessageListener listener(*stack_, lana_, "STEADY");
-    ASSERT_EQ(listener.Start(), nb::NRC_GOODRET);
-    const Bytes unit = smb::SingleBlock("x", "STEADY", "hi");
-    constexpr int kSessions = 1000;
-    int served = 0;
-    for (; served < kSessions; ++served) {
-        RawPeer peer;
-        if (!peer.Session(loopback_, "STEADY") || !peer.SendMessage(unit) || !peer.ReadMessage()) {
-            break;
-        }
-    }
-    EXPECT_EQ(served, kSessions);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ class ScriptedNetwork : public TlNetwork {
 }  // namespace
 
 // The listener hears of each scan that changed the list, and of no other, outside the lock; a
-// network asleep for an hour is destroyed at once (waiting out the sleep would hang the test).
+// network asleep for an hour is destroyed at once: a stop ends a worker's wait (waiting out the
+// sleep would hang the test).
 TEST(TlNetwork, TheListenerHearsOfEachChangedScanOutsideTheLock) {
     ScriptedNetwork net({false, true, false, false, true, true, false}, 1);
     std::atomic<int> calls{0};

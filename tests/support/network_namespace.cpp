@@ -238,6 +238,8 @@ std::unique_ptr<VethPeer> VethPeer::Create(int subnet) {
 }
 
 VethPeer::~VethPeer() {
+    // The pair goes with the namespace only later, in the background: delete it first.
+    RunCommand({"ip", "link", "del", local_if_});
     RunCommand({"ip", "netns", "del", ns_});
 }
 
