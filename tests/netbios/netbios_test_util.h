@@ -54,11 +54,6 @@ inline nb::NCB Ncb(std::uint8_t command, std::uint8_t lana, std::string_view nam
     return ncb;
 }
 
-inline void SetCallName(nb::NCB& ncb, std::string_view name, std::uint8_t suffix) {
-    auto n = wire::MakeName(name, suffix);
-    std::memcpy(ncb.ncb_callname, n.data(), n.size());
-}
-
 // A stack on the given interfaces with short bounds, so tests finish quickly.
 inline nb::Stack::Config TestConfig(std::vector<std::string> interfaces = {"lo"}) {
     RequireNamespace();
@@ -147,12 +142,12 @@ class RawPeer {
         auto answer = Connect(address) ? Request(called) : std::nullopt;
         return answer && answer->first == wire::session_type::kPositive;
     }
-    std::optional<Bytes> ReadExactly(std::size_t n, int timeout_ms = 5000) {
+    std::optional<Bytes> ReadExactly(std::size_t n) {
         Bytes out(n);
         for (std::size_t have = 0; have < n;) {
             pollfd p{fd_, POLLIN, 0};
             const ssize_t r =
-                ::poll(&p, 1, timeout_ms) > 0 ? ::recv(fd_, out.data() + have, n - have, 0) : -1;
+                ::poll(&p, 1, 5000) > 0 ? ::recv(fd_, out.data() + have, n - have, 0) : -1;
             if (r <= 0) {
                 return std::nullopt;
             }

@@ -83,14 +83,4 @@ TEST_F(NetbiosDatagrams, ABurstWaitsForASlowReaderInsteadOfBeingLost) {
     }
 }
 
-TEST_F(NetbiosDatagrams, WritingToStarReachesThisNodesOwnMailslotOverLoopback) {
-    const Bytes data = {'F', 0, 'T', 0, 'x'};
-    ASSERT_TRUE(stack_->WriteMailslot(lana_, "*", "MESSNGR", data));
-    EXPECT_EQ(Next(), data);
-    EXPECT_TRUE(stack_->WriteMailslot(lana_, "testhost", "MESSNGR", data)) << "this computer";
-    EXPECT_TRUE(Next());
-    EXPECT_FALSE(stack_->WriteMailslot(lana_, "*", "MESSNGR", Bytes(401)));
-    EXPECT_FALSE(stack_->WriteMailslot(99, "*", "MESSNGR", data));
-}
-
 }  // namespace

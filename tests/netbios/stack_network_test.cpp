@@ -224,7 +224,8 @@ TEST_F(NetbiosVeth, EveryPacketKindDecodesCleanlyInWireshark) {
     ASSERT_EQ(Submit(*remote_, nb::NCBADDNAME, remote_lana_, "CALLER"), nb::NRC_GOODRET);
     AsyncListen listen(*local_, local_lana_, "SESSIONS");
     auto call = Ncb(nb::NCBCALL, remote_lana_, "CALLER");
-    SetCallName(call, "SESSIONS", 3);
+    const auto called = wire::MakeName("SESSIONS", 3);
+    std::memcpy(call.ncb_callname, called.data(), called.size());
     ASSERT_EQ(remote_->Submit(&call), nb::NRC_GOODRET);
     EXPECT_EQ(OnSession(*remote_, nb::NCBSEND, remote_lana_, call.ncb_lsn, &unit), nb::NRC_GOODRET);
     serve(listen);

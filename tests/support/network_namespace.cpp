@@ -28,15 +28,10 @@ using Clock = std::chrono::steady_clock;
 bool in_private_namespace = false;
 std::atomic<int> next_peer{0};
 
-// Starts argv with its output into a pipe and input from another; returns the pid or -1.
-int Spawn(const std::vector<std::string>& argv, int& output_fd, int* input_fd) {
-    int out[2], in[2];
+// Starts argv with its output into a pipe and no input; returns the pid or -1.
+int Spawn(const std::vector<std::string>& argv, int& output_fd) {
+    int out[2];
     if (argv.empty() || ::pipe2(out, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    if (::pipe2(in, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
         return -1;
     }
     std::vector<char*> args;
@@ -48,17 +43,11 @@ int Spawn(const std::vector<std::string>& argv, int& output_fd, int* input_fd) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = -1;
     const int r = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
-    ::close(in[0]);
-    if (input_fd != nullptr && r == 0) {
-        *input_fd = in[1];
-    } else {
-        ::close(in[1]);
-    }
     if (r != 0) {
         ::close(out[0]);
         return -1;
@@ -119,21 +108,14 @@ bool InPrivateNetworkNamespace() {
     return in_private_namespace;
 }
 
-CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                         const std::string& input) {
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
     CommandResult result;
     int fd = -1;
-    int input_fd = -1;
-    const int pid = Spawn(argv, fd, &input_fd);
+    const int pid = Spawn(argv, fd);
     if (pid < 0) {
         result.output = "cannot start " + (argv.empty() ? std::string() : argv[0]);
         return result;
     }
-    // Inputs here are small: they fit the pipe.
-    if (!input.empty() && ::write(input_fd, input.data(), input.size()) < 0) {
-        result.output = "cannot write the input";
-    }
-    ::close(input_fd);
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline && ReadSome(fd, result.output, 50)) {
     }
@@ -148,7 +130,7 @@ bool CommandExists(const std::string& program) {
 
 std::unique_ptr<BackgroundProcess> BackgroundProcess::Start(const std::vector<std::string>& argv) {
     std::unique_ptr<BackgroundProcess> p(new BackgroundProcess);
-    p->pid_ = Spawn(argv, p->output_fd_, nullptr);
+    p->pid_ = Spawn(argv, p->output_fd_);
     return p->pid_ < 0 ? nullptr : std::move(p);
 }
 

@@ -24,10 +24,9 @@ struct CommandResult {
     std::string output;
 };
 
-// Runs argv[0] (from PATH) with input on its standard input and waits at most timeout.
+// Runs argv[0] (from PATH), without input, and waits at most timeout.
 CommandResult RunCommand(const std::vector<std::string>& argv,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(20),
-                         const std::string& input = {});
+                         std::chrono::milliseconds timeout = std::chrono::seconds(20));
 bool CommandExists(const std::string& program);
 
 // A program left running (a capture), stopped with the signal (SIGKILL after two seconds).
