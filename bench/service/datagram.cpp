@@ -1,6 +1,6 @@
 #include "bench/service/datagram.h"
 
-#include "tests/service/session_client.h"
+#include "platform/netbios/wire/name.h"
 
 namespace {
 
@@ -35,8 +35,10 @@ std::vector<std::uint8_t> MessengerDatagram(const std::string& origin, const std
     smb.insert(smb.end(), mailslot.begin(), mailslot.end());
     smb.insert(smb.end(), payload.begin(), payload.end());
 
-    auto source = EncodeNetbiosName("BENCHPC", 0x00);
-    auto destination = EncodeNetbiosName("WORKGROUP", 0x00);
+    namespace wire = platform::netbios::wire;
+    std::vector<std::uint8_t> source, destination;
+    wire::EncodeName(wire::MakeName("BENCHPC", 0x00), source);
+    wire::EncodeName(wire::MakeName("WORKGROUP", 0x00), destination);
     std::size_t length = source.size() + destination.size() + smb.size();
     std::vector<std::uint8_t> d{0x11,
                                 0x02,

@@ -21,7 +21,7 @@
 
 #include "bench/service/child_process.h"
 #include "bench/service/datagram.h"
-#include "tests/service/session_client.h"
+#include "tests/netbios/netbios_test_util.h"
 #include "tests/support/network_namespace.h"
 
 using namespace std::chrono;
@@ -30,6 +30,16 @@ using Clock = steady_clock;
 namespace {
 
 constexpr const char* kUser = "BENCHUSER";
+
+// A session to the user's name on 127.0.0.1:port carrying one single-block message, answered.
+bool SendOne(int port, const std::string& text) {
+    nbtest::RawPeer c;
+    auto answer = c.Connect(nbtest::Ipv4("127.0.0.1"), static_cast<std::uint16_t>(port))
+                      ? c.Request(kUser)
+                      : std::nullopt;
+    return answer && answer->first == 0x82 &&
+           c.SendMessage(smb::SingleBlock("BENCH", kUser, text)) && c.ReadMessage();
+}
 
 struct Figures {
     double rate = 0;  // per second
@@ -58,11 +68,7 @@ Figures RunSessions(int port, int count, WaitDelivery wait_delivery) {
     auto begin = Clock::now();
     for (int i = 0; i < count; ++i) {
         auto start = Clock::now();
-        SessionClient c;
-        if (!c.Connect("127.0.0.1", port) || c.RequestSession(kUser) != 0x82 ||
-            !c.SendMessage(
-                smb_units::SingleBlock("BENCH", kUser, "message " + std::to_string(i))) ||
-            !c.ReceiveMessage()) {
+        if (!SendOne(port, "message " + std::to_string(i))) {
             continue;
         }
         Clock::time_point delivered;
@@ -219,10 +225,7 @@ int main(int argc, char** argv) {
 
     // Wait until the name answers, then drain the probe's line.
     for (auto end = Clock::now() + seconds(20); Clock::now() < end;) {
-        SessionClient probe;
-        if (probe.Connect("127.0.0.1") && probe.RequestSession(kUser) == 0x82) {
-            probe.SendMessage(smb_units::SingleBlock("BENCH", kUser, "probe"));
-            probe.ReceiveMessage();
+        if (SendOne(139, "probe")) {
             Clock::time_point t;
             next_line(t);
             break;

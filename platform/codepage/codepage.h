@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,13 @@ std::string Utf8ToOem(std::string_view utf8);
 
 // The OEM line-break character 0x14 as it reads after OemToUtf8.
 std::string OemLineBreak();
+
+// The bytes a NetBIOS name has on the wire for a UTF-8 name (a computer or login name), as
+// senders write it: upper case by Unicode's simple mapping wherever it leads back to the letter
+// (ü -> Ü; ß, ı, µ stay), whatever the process's locale; in the OEM code page, a character it
+// lacks written as its closest form there (ł -> L, Œ -> OE); cut to 15 bytes. nullopt when the
+// name is empty or holds a character the code page cannot write even so (ω in CP850): such a
+// name has no wire form, rather than one of '?' that other names would share.
+std::optional<std::string> NetbiosName(std::string_view utf8);
 
 }  // namespace platform::codepage

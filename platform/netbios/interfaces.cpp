@@ -25,6 +25,30 @@ std::string Key(const InterfaceInfo& i) {
 
 }  // namespace
 
+bool InterfaceInfo::HasAddress(std::uint32_t address) const {
+    return std::any_of(subnets.begin(), subnets.end(),
+                       [&](const Subnet& s) { return s.address == address; });
+}
+
+const Subnet& InterfaceInfo::SubnetFor(std::uint32_t peer, std::uint32_t written_to) const {
+    for (const auto& s : subnets) {
+        if (s.Contains(peer)) {
+            return s;
+        }
+    }
+    for (const auto& s : subnets) {
+        if (s.address == written_to) {
+            return s;
+        }
+    }
+    return Primary();
+}
+
+bool InterfaceInfo::CanBroadcast() const {
+    return std::any_of(subnets.begin(), subnets.end(),
+                       [](const Subnet& s) { return s.broadcast != 0; });
+}
+
 std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<std::string>& only) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
@@ -32,6 +56,7 @@ std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<s
     }
     std::vector<InterfaceInfo> result;
     std::map<std::string, std::array<std::uint8_t, 6>> macs;
+    std::array<std::uint8_t, 6> first_mac{};
     for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
         if (a->ifa_addr == nullptr || !(a->ifa_flags & IFF_UP)) {
             continue;
@@ -44,6 +69,9 @@ std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<s
             std::array<std::uint8_t, 6> mac{};
             std::memcpy(mac.data(), ll->sll_addr, std::min<std::size_t>(ll->sll_halen, 6));
             macs[name] = mac;
+            if (first_mac == std::array<std::uint8_t, 6>{}) {
+                first_mac = mac;
+            }
             continue;
         }
         if (a->ifa_addr->sa_family != AF_INET) {
@@ -52,32 +80,43 @@ std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<s
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) {
             continue;
         }
+        Subnet subnet;
+        subnet.address = Ipv4(a->ifa_addr);
+        subnet.netmask = a->ifa_netmask ? Ipv4(a->ifa_netmask) : 0xFFFFFFFF;
+        const bool loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
+        if ((a->ifa_flags & IFF_BROADCAST) && !loopback) {
+            // Added without one, the system reports the address itself (or nothing); the kernel
+            // still sends to the prefix's broadcast address.
+            const std::uint32_t configured =
+                a->ifa_broadaddr != nullptr && a->ifa_broadaddr->sa_family == AF_INET
+                    ? Ipv4(a->ifa_broadaddr)
+                    : 0;
+            if (configured != 0 && configured != subnet.address) {
+                subnet.broadcast = configured;
+            } else if (~subnet.netmask > 1) {
+                subnet.broadcast = subnet.address | ~subnet.netmask;
+            }
+        }
         auto it = std::find_if(result.begin(), result.end(),
                                [&](const InterfaceInfo& i) { return i.name == name; });
         if (it != result.end()) {
-            it->addresses.push_back(Ipv4(a->ifa_addr));
+            it->subnets.push_back(subnet);
             continue;
         }
         InterfaceInfo info;
         info.name = name;
         info.index = ::if_nametoindex(name.c_str());
-        info.address = Ipv4(a->ifa_addr);
-        info.addresses.push_back(info.address);
-        info.netmask = a->ifa_netmask ? Ipv4(a->ifa_netmask) : 0;
-        info.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
-        if ((a->ifa_flags & IFF_BROADCAST) && a->ifa_broadaddr != nullptr &&
-            a->ifa_broadaddr->sa_family == AF_INET) {
-            info.broadcast = Ipv4(a->ifa_broadaddr);
-        }
+        info.loopback = loopback;
+        info.subnets.push_back(subnet);
         if (info.index != 0) {
             result.push_back(std::move(info));
         }
     }
     ::freeifaddrs(list);
     for (auto& i : result) {
-        if (auto m = macs.find(i.name); m != macs.end()) {
-            i.mac = m->second;
-        }
+        auto m = macs.find(i.name);
+        i.mac =
+            m != macs.end() && m->second != std::array<std::uint8_t, 6>{} ? m->second : first_mac;
     }
     return result;
 }

@@ -1,7 +1,6 @@
 #include "platform/netbios/stack.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -14,11 +13,8 @@ namespace platform::netbios {
 namespace {
 
 std::string ComputerNameFor(const std::string& configured) {
-    std::string name = configured.empty() ? platform::system::ComputerName() : configured;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    name = platform::codepage::Utf8ToOem(name);
-    return name.substr(0, wire::kNameSize - 1);
+    const std::string name = configured.empty() ? platform::system::ComputerName() : configured;
+    return platform::codepage::NetbiosName(name).value_or(std::string());
 }
 
 std::uint16_t RandomId() {
@@ -198,8 +194,8 @@ std::vector<Stack::Adapter> Stack::Impl::Adapters() const {
     std::vector<Adapter> list;
     for (const auto& [number, lana] : lanas_) {
         if (lana.present) {
-            list.push_back({number, lana.iface.name, lana.iface.address,
-                            lana.iface.BroadcastTarget(), lana.iface.loopback});
+            list.push_back({number, lana.iface.name, lana.iface.Primary().address,
+                            lana.iface.Primary().BroadcastTarget(), lana.iface.loopback});
         }
     }
     return list;

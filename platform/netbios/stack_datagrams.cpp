@@ -63,20 +63,19 @@ bool Stack::Impl::WriteMailslot(std::uint8_t lana_number, std::string_view targe
     }
     std::uint8_t type = wire::datagram_type::kBroadcast;
     NetbiosName destination = wire::WildcardName();
-    std::uint32_t to = lana->iface.BroadcastTarget();
-    int index = lana->iface.CanBroadcast() ? static_cast<int>(lana->iface.index) : 0;
+    std::optional<std::uint32_t> unicast;  // else to every subnet's broadcast address
     if (target != "*") {
-        std::string name(target);
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        name = platform::codepage::Utf8ToOem(name);
+        const auto name = platform::codepage::NetbiosName(target);
+        if (!name) {
+            return false;
+        }
         // A computer answers to <00> when it runs a file service, and to <03> where it only
         // receives messages.
         std::optional<wire::NbEntry> found;
         for (std::uint8_t suffix : {std::uint8_t{0x00}, std::uint8_t{0x03}}) {
-            destination = wire::MakeName(name, suffix);
+            destination = wire::MakeName(*name, suffix);
             if (IsComputerName(destination)) {
-                found = wire::NbEntry{0, lana->iface.address};
+                found = wire::NbEntry{0, lana->iface.Primary().address};
             } else {
                 found = Resolve(lock, lana_number, destination);
             }
@@ -92,18 +91,24 @@ bool Stack::Impl::WriteMailslot(std::uint8_t lana_number, std::string_view targe
             type = wire::datagram_type::kDirectGroup;
         } else {
             type = wire::datagram_type::kDirectUnique;
-            to = found->address;
-            index = 0;
+            unicast = found->address;
         }
     }
     if (!datagram_socket_) {
         return false;
     }
-    const auto packet =
-        wire::EncodeDatagram(type, next_datagram_id_++, lana->iface.address, config_.datagram_port,
-                             wire::MakeName(computer_name_, 0), destination, smb);
-    return SendUdp(datagram_socket_.get(), packet, to, config_.datagram_port, lana->iface.address,
-                   index);
+    const std::uint16_t id = next_datagram_id_++;
+    auto packet_from = [&](const Subnet& subnet) {
+        return wire::EncodeDatagram(type, id, subnet.address, config_.datagram_port,
+                                    wire::MakeName(computer_name_, 0), destination, smb);
+    };
+    if (unicast) {
+        const Subnet& from = lana->iface.SubnetFor(*unicast);
+        return SendUdp(datagram_socket_.get(), packet_from(from), *unicast, config_.datagram_port,
+                       from.address, 0);
+    }
+    Broadcast(*lana, datagram_socket_.get(), config_.datagram_port, packet_from);
+    return true;
 }
 
 }  // namespace platform::netbios

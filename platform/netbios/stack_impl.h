@@ -105,11 +105,11 @@ class Stack::Impl {
         UniqueFd fd;
         Clock::time_point deadline;
     };
-    // A name service packet sent again at an interval (name release).
+    // A name release sent again at an interval.
     struct Repeated {
         std::uint8_t lana = 0;
         NetbiosName name{};
-        std::vector<std::uint8_t> packet;
+        std::uint16_t trn_id = 0;
         int left = 0;
         Clock::time_point next;
     };
@@ -149,9 +149,12 @@ class Stack::Impl {
     void RefuseQueued(std::uint8_t lana, const NetbiosName& name, std::uint8_t error);
     void AbortSessions(std::uint8_t lana, const NetbiosName* name, bool remove);
     std::uint16_t NextTransactionId();
-    // Sends to the LANA's broadcast target (the node itself on loopback).
-    bool Broadcast(const Lana& lana, int fd, std::uint16_t port,
-                   std::span<const std::uint8_t> packet);
+    // Sends on every subnet of the LANA to its broadcast target (the node itself where there is
+    // none, as on loopback), from the LANA's address there; packet_for builds each subnet's
+    // packet, since registrations and releases carry that address. False when a send failed.
+    using PacketFor = std::function<std::vector<std::uint8_t>(const Subnet&)>;
+    bool Broadcast(const Lana& lana, int fd, std::uint16_t port, const PacketFor& packet_for);
+    void BroadcastRelease(const Lana& lana, const NetbiosName& name, std::uint16_t trn_id);
     // Sends a name query and waits for a positive answer (lock held, released while waiting).
     std::optional<wire::NbEntry> Resolve(Lock& lock, std::uint8_t lana, const NetbiosName& name);
 

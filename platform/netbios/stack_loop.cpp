@@ -166,7 +166,7 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
             continue;
         }
         if (const Lana* lana = FindLana(r.lana); lana && name_socket_) {
-            Broadcast(*lana, name_socket_.get(), config_.name_port, r.packet);
+            BroadcastRelease(*lana, r.name, r.trn_id);
         }
         --r.left;
         r.next = now + config_.registration_interval;

@@ -37,8 +37,7 @@ Stack::Impl::NameEntry* Stack::Impl::FindHeld(Lana& lana, const NetbiosName& nam
 
 const Stack::Impl::Lana* Stack::Impl::LanaForAddress(std::uint32_t address) const {
     for (const auto& [n, lana] : lanas_) {
-        const auto& a = lana.iface.addresses;
-        if (lana.present && std::find(a.begin(), a.end(), address) != a.end()) {
+        if (lana.present && lana.iface.HasAddress(address)) {
             return &lana;
         }
     }
@@ -73,12 +72,25 @@ std::uint16_t Stack::Impl::NextTransactionId() {
 }
 
 bool Stack::Impl::Broadcast(const Lana& lana, int fd, std::uint16_t port,
-                            std::span<const std::uint8_t> packet) {
+                            const PacketFor& packet_for) {
     if (fd < 0) {
         return false;
     }
-    const int index = lana.iface.CanBroadcast() ? static_cast<int>(lana.iface.index) : 0;
-    return SendUdp(fd, packet, lana.iface.BroadcastTarget(), port, lana.iface.address, index);
+    bool sent = true;
+    for (const Subnet& subnet : lana.iface.subnets) {
+        const int index = subnet.broadcast != 0 ? static_cast<int>(lana.iface.index) : 0;
+        sent = SendUdp(fd, packet_for(subnet), subnet.BroadcastTarget(), port, subnet.address,
+                       index) &&
+               sent;
+    }
+    return sent;
+}
+
+void Stack::Impl::BroadcastRelease(const Lana& lana, const NetbiosName& name,
+                                   std::uint16_t trn_id) {
+    Broadcast(lana, name_socket_.get(), config_.name_port, [&](const Subnet& subnet) {
+        return wire::EncodeReleaseRequest(trn_id, name, subnet.address);
+    });
 }
 
 void Stack::Impl::CompleteListen(NameEntry& entry, std::size_t index, std::uint8_t code,
@@ -142,8 +154,8 @@ void Stack::Impl::DropName(Lana& lana, const NetbiosName& name, std::uint8_t lis
         Repeated release;
         release.lana = lana.number;
         release.name = name;
-        release.packet = wire::EncodeReleaseRequest(NextTransactionId(), name, lana.iface.address);
-        Broadcast(lana, name_socket_.get(), config_.name_port, release.packet);
+        release.trn_id = NextTransactionId();
+        BroadcastRelease(lana, name, release.trn_id);
         release.left = config_.registration_retries - 1;
         release.next = Clock::now() + config_.registration_interval;
         if (release.left > 0) {
@@ -222,9 +234,15 @@ std::uint8_t Stack::Impl::AddName(NCB* ncb) {
         auto it = l->names.find(name);
         return it != l->names.end() && it->second.generation == generation ? &it->second : nullptr;
     };
-    const auto request = wire::EncodeRegistrationRequest(id, name, lana->iface.address, false);
+    // On every subnet of the interface, each request with our address there; a refusal from
+    // any of them fails the add.
+    auto request = [&](bool overwrite_demand) {
+        return [&, overwrite_demand](const Subnet& subnet) {
+            return wire::EncodeRegistrationRequest(id, name, subnet.address, overwrite_demand);
+        };
+    };
     for (int i = 0; i < config_.registration_retries; ++i) {
-        Broadcast(*FindLana(lana_number), name_socket_.get(), config_.name_port, request);
+        Broadcast(*FindLana(lana_number), name_socket_.get(), config_.name_port, request(false));
         const auto deadline = Clock::now() + config_.registration_interval;
         changed_.wait_until(lock, deadline, [&] {
             NameEntry* e = current();
@@ -246,9 +264,7 @@ std::uint8_t Stack::Impl::AddName(NCB* ncb) {
         }
     }
     // Nobody objected: claim the name once more, now as its owner.
-    Lana* l = FindLana(lana_number);
-    Broadcast(*l, name_socket_.get(), config_.name_port,
-              wire::EncodeRegistrationRequest(id, name, l->iface.address, true));
+    Broadcast(*FindLana(lana_number), name_socket_.get(), config_.name_port, request(true));
     current()->state = NameEntry::State::Held;
     ncb->ncb_num = number;
     return NRC_GOODRET;
@@ -330,7 +346,7 @@ std::optional<wire::NbEntry> Stack::Impl::Resolve(Lock& lock, std::uint8_t lana_
         return std::nullopt;
     }
     if (FindHeld(*lana, name) != nullptr) {
-        return wire::NbEntry{0, lana->iface.address};
+        return wire::NbEntry{0, lana->iface.Primary().address};
     }
     if (!name_socket_) {
         return std::nullopt;
@@ -343,7 +359,8 @@ std::optional<wire::NbEntry> Stack::Impl::Resolve(Lock& lock, std::uint8_t lana_
         if (lana == nullptr || stopping_) {
             break;
         }
-        Broadcast(*lana, name_socket_.get(), config_.name_port, request);
+        Broadcast(*lana, name_socket_.get(), config_.name_port,
+                  [&](const Subnet&) { return request; });
         changed_.wait_until(lock, Clock::now() + config_.registration_interval,
                             [&] { return stopping_ || queries_[id].answer.has_value(); });
         if (queries_[id].answer) {
@@ -366,8 +383,10 @@ void Stack::Impl::HandleNameService(std::span<const std::uint8_t> bytes, const U
         return;
     }
     const int fd = name_socket_.get();
+    // Answers carry, and come from, our address on the asker's subnet: the one it can reach.
+    const std::uint32_t here = lana->iface.SubnetFor(from.address, from.destination).address;
     auto reply = [&](const std::vector<std::uint8_t>& answer) {
-        SendUdp(fd, answer, from.address, from.port, lana->iface.address, 0);
+        SendUdp(fd, answer, from.address, from.port, here, 0);
     };
     const NetbiosName* answered =
         packet->answers.empty() || packet->answers[0].scoped ? nullptr : &packet->answers[0].name;
@@ -414,8 +433,7 @@ void Stack::Impl::HandleNameService(std::span<const std::uint8_t> bytes, const U
     switch (packet->opcode()) {
         case wire::NsOpcode::Query:
             if (question.type == wire::kTypeNb && defendable) {
-                reply(wire::EncodePositiveQueryResponse(packet->trn_id, question.name,
-                                                        lana->iface.address));
+                reply(wire::EncodePositiveQueryResponse(packet->trn_id, question.name, here));
             } else if (question.type == wire::kTypeNbstat &&
                        (held != nullptr || wire::IsWildcard(question.name))) {
                 std::vector<wire::NodeStatusName> names;
@@ -437,8 +455,8 @@ void Stack::Impl::HandleNameService(std::span<const std::uint8_t> bytes, const U
         case wire::NsOpcode::Refresh:
         case wire::NsOpcode::RefreshAlt:
             if (defendable) {
-                reply(wire::EncodeNegativeRegistrationResponse(
-                    packet->trn_id, question.name, lana->iface.address, wire::ns_rcode::kActive));
+                reply(wire::EncodeNegativeRegistrationResponse(packet->trn_id, question.name, here,
+                                                               wire::ns_rcode::kActive));
             }
             break;
         default:

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/codepage/codepage.h"
 #include "platform/system/system.h"
 #include "reception/mailslot/messenger_mailslot.h"
-#include "reception/upper_case.h"
 
 CMailslot::CMailslot(std::string name, int open_retry_ms, int poll_ms)
     : CPort(open_retry_ms), name_(std::move(name)), poll_ms_(poll_ms) {}
@@ -96,15 +96,19 @@ void CMailslot::CloseConnection(CConnection* connection) {
 }
 
 CConnection* CMailslot::Connect(std::string_view remote_name) {
-    std::string remote = UpperCase(remote_name);
-    if (remote != "." && remote != UpperCase(platform::system::ComputerName())) {
+    // Only this computer's mailslots can be reached: "." or its name, compared as on the wire.
+    namespace cp = platform::codepage;
+    const auto remote = cp::NetbiosName(remote_name);
+    if (remote_name != "." &&
+        (!remote || remote != cp::NetbiosName(platform::system::ComputerName()))) {
         return nullptr;
     }
     auto writer = platform::mailslot::Writer::Open(name_);
     if (!writer) {
         return nullptr;
     }
-    auto connection = std::make_unique<CMailslotConnection>(this, remote, std::move(*writer));
+    auto connection =
+        std::make_unique<CMailslotConnection>(this, std::string(remote_name), std::move(*writer));
     CConnection* c = connection.get();
     AddConnection(std::move(connection));
     return c;

@@ -1,11 +1,7 @@
 #include "reception/netbios/ncb_names.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
-
-#include "platform/codepage/codepage.h"
-#include "reception/upper_case.h"
 
 namespace netbios_fields {
 
@@ -25,10 +21,6 @@ void SetName(std::uint8_t (&field)[NCBNAMSZ], std::string_view name, std::uint8_
     std::memset(field, ' ', NCBNAMSZ);
     std::memcpy(field, name.data(), std::min<std::size_t>(name.size(), NCBNAMSZ - 1));
     field[NCBNAMSZ - 1] = suffix;
-}
-
-std::string WireName(std::string_view name) {
-    return platform::codepage::Utf8ToOem(UpperCase(name));
 }
 
 std::string FieldText(const std::uint8_t (&field)[NCBNAMSZ]) {

@@ -18,9 +18,6 @@ platform::netbios::NCB BlankNcb(std::uint8_t command, std::uint8_t lana);
 void SetName(std::uint8_t (&field)[platform::netbios::NCBNAMSZ], std::string_view name,
              std::uint8_t suffix);
 
-// The name as it goes on the wire: upper case, in the OEM code page.
-std::string WireName(std::string_view name);
-
 // The 16 bytes of a name field as text, trailing spaces kept (the caller's name as listened).
 std::string FieldText(const std::uint8_t (&field)[platform::netbios::NCBNAMSZ]);
 

@@ -2,22 +2,21 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 
+#include "platform/codepage/codepage.h"
 #include "reception/netbios/ncb_names.h"
 #include "reception/netbios/netbios_network.h"
-#include "reception/upper_case.h"
 
 namespace nb = platform::netbios;
 using netbios_fields::BlankNcb;
 using netbios_fields::kMessengerSuffix;
 using netbios_fields::SetName;
-using netbios_fields::WireName;
 
 CNetbiosName::CNetbiosName(std::string name, std::uint8_t suffix, TlNetbiosInterface* interface,
                            int open_retry_ms)
     : CPort(open_retry_ms),
-      name_(UpperCase(std::move(name))),
+      wire_name_(platform::codepage::NetbiosName(name).value_or(std::string())),
+      name_(platform::codepage::OemToUtf8(wire_name_)),
       suffix_(suffix),
       lana_(interface->lana()),
       interface_(interface) {}
@@ -41,15 +40,18 @@ void CNetbiosName::Start() {
 
 void CNetbiosName::DeleteName() {
     nb::NCB ncb = BlankNcb(nb::NCBDELNAME, lana_);
-    SetName(ncb.ncb_name, WireName(name_), kMessengerSuffix);
+    SetName(ncb.ncb_name, wire_name_, kMessengerSuffix);
     nb::Netbios(&ncb);
 }
 
 bool CNetbiosName::TryOpen() {
+    if (wire_name_.empty()) {
+        return false;
+    }
     // A registration left over from an earlier port must not block this one.
     DeleteName();
     nb::NCB ncb = BlankNcb(nb::NCBADDNAME, lana_);
-    SetName(ncb.ncb_name, WireName(name_), suffix_);
+    SetName(ncb.ncb_name, wire_name_, suffix_);
     opened_ = nb::Netbios(&ncb) == nb::NRC_GOODRET;
     return opened_;
 }
@@ -66,7 +68,7 @@ void CNetbiosName::InterruptForStop() {
 
 void CNetbiosName::Listen() {
     listen_ncb_ = BlankNcb(nb::NCBLISTEN | nb::ASYNCH, lana_);
-    SetName(listen_ncb_.ncb_name, WireName(name_), kMessengerSuffix);
+    SetName(listen_ncb_.ncb_name, wire_name_, kMessengerSuffix);
     SetName(listen_ncb_.ncb_callname, "*", ' ');
     listen_ncb_.ncb_rto = 0;
     listen_ncb_.ncb_sto = 0;
@@ -103,7 +105,7 @@ bool CNetbiosName::ReceiveData(CConnection* connection, CDataBuffer& buffer) {
     ncb.ncb_lsn = c->lsn();
     ncb.ncb_buffer = buffer.Data();
     ncb.ncb_length = CDataBuffer::kCapacity;
-    SetName(ncb.ncb_name, name_, kMessengerSuffix);
+    SetName(ncb.ncb_name, wire_name_, kMessengerSuffix);
     std::uint8_t code = nb::Netbios(&ncb);
     if (code != nb::NRC_GOODRET) {
         // Includes a message longer than the buffer: no unit of these exchanges is, so the
@@ -127,7 +129,7 @@ bool CNetbiosName::SendData(CConnection* connection, const CDataBuffer& buffer) 
     ncb.ncb_lsn = c->lsn();
     ncb.ncb_buffer = copy.Data();
     ncb.ncb_length = static_cast<std::uint16_t>(copy.Length());
-    SetName(ncb.ncb_name, name_, kMessengerSuffix);
+    SetName(ncb.ncb_name, wire_name_, kMessengerSuffix);
     return nb::Netbios(&ncb) == nb::NRC_GOODRET;
 }
 
@@ -141,16 +143,19 @@ void CNetbiosName::CloseConnection(CConnection* connection) {
     auto* c = static_cast<CNetbiosConnection*>(connection);
     nb::NCB ncb = BlankNcb(nb::NCBHANGUP, lana_);
     ncb.ncb_lsn = c->lsn();
-    SetName(ncb.ncb_name, name_, kMessengerSuffix);
+    SetName(ncb.ncb_name, wire_name_, kMessengerSuffix);
     nb::Netbios(&ncb);
     RemoveConnection(connection);
 }
 
 CConnection* CNetbiosName::Connect(std::string_view remote_name) {
-    std::string remote = WireName(remote_name);
+    std::string remote = platform::codepage::NetbiosName(remote_name).value_or(std::string());
+    if (remote.empty() || wire_name_.empty()) {
+        return nullptr;
+    }
     nb::NCB ncb = BlankNcb(nb::NCBCALL, lana_);
     SetName(ncb.ncb_callname, remote, kMessengerSuffix);
-    SetName(ncb.ncb_name, WireName(name_), suffix_);
+    SetName(ncb.ncb_name, wire_name_, suffix_);
     ncb.ncb_rto = 0;
     ncb.ncb_sto = 0;
     if (nb::Netbios(&ncb) != nb::NRC_GOODRET) {

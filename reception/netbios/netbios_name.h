@@ -47,7 +47,10 @@ class CNetbiosName : public CPort {
     CConnection* Connect(std::string_view remote_name) override;
     void Start() override;
 
+    // The name as it reads on the wire (upper case), and its OEM bytes there; both empty when
+    // the name has no wire form, and the port then never opens.
     const std::string& name() const { return name_; }
+    const std::string& wire_name() const { return wire_name_; }
     std::uint8_t suffix() const { return suffix_; }
     std::uint8_t lana() const { return lana_; }
     TlNetbiosInterface* interface() const { return interface_; }
@@ -61,7 +64,8 @@ class CNetbiosName : public CPort {
   private:
     void DeleteName();
 
-    std::string name_;  // upper case
+    std::string wire_name_;
+    std::string name_;
     std::uint8_t suffix_;
     std::uint8_t lana_;
     TlNetbiosInterface* interface_;

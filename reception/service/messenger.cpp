@@ -1,9 +1,9 @@
 #include "reception/service/messenger.h"
 
 #include <algorithm>
-#include <cctype>
 #include <typeinfo>
 
+#include "platform/codepage/codepage.h"
 #include "platform/system/system.h"
 #include "reception/mailslot/mailslot.h"
 #include "reception/mailslot/mailslot_pdu.h"
@@ -15,7 +15,6 @@
 #include "reception/smb/smb_pdu_sends.h"
 #include "reception/smb/smb_pdu_sendstrt.h"
 #include "reception/smb/smb_pdu_sendtxt.h"
-#include "reception/upper_case.h"
 
 namespace {
 
@@ -32,10 +31,9 @@ std::uint16_t CMessenger::NextGroupId() {
 CMessenger::CMessenger() : CMessenger(Options{}) {}
 
 CMessenger::CMessenger(Options options) : options_(std::move(options)) {
-    computer_name_ = UpperCase(options_.computer_name.empty() ? platform::system::ComputerName()
-                                                              : options_.computer_name);
-    user_name_ =
-        UpperCase(options_.user_name.empty() ? platform::system::UserName() : options_.user_name);
+    computer_name_ =
+        options_.computer_name.empty() ? platform::system::ComputerName() : options_.computer_name;
+    user_name_ = options_.user_name.empty() ? platform::system::UserName() : options_.user_name;
     thread_.function = &CMessenger::ServiceLoop;
     thread_.object = this;
 }
@@ -77,6 +75,12 @@ void CMessenger::OpenPorts() {
     if (network_ == nullptr) {
         return;
     }
+    // Names are compared as they go on the wire: a host name cut to 15 bytes and a user of the
+    // same name are one name, and two ports for it would take its registration from each other
+    // in turn. A name with no wire form gets no port.
+    namespace cp = platform::codepage;
+    const auto computer = cp::NetbiosName(computer_name_);
+    const auto user = cp::NetbiosName(user_name_);
     {
         std::lock_guard guard(network_->lock());
         for (const auto& entry : network_->current()) {
@@ -85,10 +89,11 @@ void CMessenger::OpenPorts() {
                 continue;
             }
             interface->Reset();
-            AddPort(std::make_unique<CNetbiosName>(computer_name_, kMessengerNameType, interface,
-                                                   options_.open_retry_ms));
-            // Two ports for one name would take the registration from each other in turn.
-            if (user_name_ != computer_name_ && !user_name_.empty()) {
+            if (computer) {
+                AddPort(std::make_unique<CNetbiosName>(computer_name_, kMessengerNameType,
+                                                       interface, options_.open_retry_ms));
+            }
+            if (user && user != computer) {
                 AddPort(std::make_unique<CNetbiosName>(user_name_, kMessengerNameType, interface,
                                                        options_.open_retry_ms));
             }

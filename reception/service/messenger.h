@@ -48,6 +48,7 @@ class CMessenger {
     // network, so that no rebuild can read a released network; destruction calls it too.
     void Stop();
 
+    // The names as given or found (not yet in their wire form).
     const std::string& computer_name() const { return computer_name_; }
     const std::string& user_name() const { return user_name_; }
     // Number of ports built (for tests and diagnostics).

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -33,6 +34,8 @@ void PrintMessage(ReceivedMessage message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The user's locale, as a desktop program has it; names on the wire do not depend on it.
+    std::setlocale(LC_ALL, "");
     std::string error;
     auto options = ParseReceiveOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
@@ -60,6 +63,13 @@ int main(int argc, char** argv) {
     service_options.computer_name = options->computer_name;
     service_options.user_name = options->user_name;
     CMessenger messenger(service_options);
+    for (const std::string* name : {&messenger.computer_name(), &messenger.user_name()}) {
+        if (!name->empty() && !platform::codepage::NetbiosName(*name)) {
+            std::fprintf(stderr,
+                         "tolvane-receive: %s cannot be written in %s: no NetBIOS name for it\n",
+                         name->c_str(), platform::codepage::OemCodePage().c_str());
+        }
+    }
     TlNetbiosNetwork netbios_network;
     TlMailslotNetwork mailslot_network;
 
