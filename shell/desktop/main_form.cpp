@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QMessageBox>
 #include <QTimerEvent>
 
 #include "archive/archive.h"
@@ -30,6 +31,10 @@ const platform::registry::Hive& HiveOf(const CMainForm::Options& options) {
     return options.hive ? *options.hive : current_user;
 }
 
+std::string ProgramPathOf(const CMainForm::Options& options) {
+    return options.program_path.empty() ? platform::system::ProgramPath() : options.program_path;
+}
+
 }  // namespace
 
 CMainForm::CMainForm() : CMainForm(Options{}) {}
@@ -44,10 +49,11 @@ CMainForm::CMainForm(Options options)
           this,
           &settings_,
           &pending_settings_,
+          // A click on the autostart box is the user's choice, and only that changes the entry.
           [this] {
-              SaveSettings(settings_, HiveOf(options_),
-                           options_.program_path.empty() ? platform::system::ProgramPath()
-                                                         : options_.program_path);
+              SaveSettings(settings_, HiveOf(options_), ProgramPathOf(options_),
+                           pending_settings_.count(kSettingAutostart) != 0 ? AutostartSave::Follow
+                                                                           : AutostartSave::Keep);
           },
           // Ends the loop directly: quit() would first ask every window to close, and a popup,
           // which only hides when asked, would cancel the exit.
@@ -63,6 +69,7 @@ CMainForm::CMainForm(Options options)
         sound_ = own_sound_.get();
     }
     LoadSettings(settings_, HiveOf(options_));
+    TellSettingsRepaired();
     LoadLocalization(settings_);
 
     // Never shown and never in the taskbar: the window exists to own the others and to receive
@@ -94,6 +101,24 @@ void CMainForm::OnCreate() {
     }
 }
 
+void CMainForm::TellSettingsRepaired() {
+    const std::optional<platform::registry::RepairNotice> notice =
+        platform::registry::TakeRepairNotice();
+    if (!notice) {
+        return;
+    }
+    // Once, and without waiting for an answer: the program goes on receiving meanwhile.
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, QStringLiteral("Tolvane Corvessan"),
+        QStringLiteral("Some lines of the settings file could not be read. The settings that "
+                       "could be read were kept; the file as it was is kept as\n%1")
+            .arg(QString::fromStdString(notice->kept_aside.string())),
+        QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 void CMainForm::BuildTrayMenu() {
     auto add = [this](int command, int text) {
         QAction* action = tray_menu_.addAction(Loc(text));
@@ -107,9 +132,7 @@ void CMainForm::BuildTrayMenu() {
 }
 
 CMainForm::~CMainForm() {
-    SaveSettings(
-        settings_, HiveOf(options_),
-        options_.program_path.empty() ? platform::system::ProgramPath() : options_.program_path);
+    SaveSettings(settings_, HiveOf(options_), ProgramPathOf(options_), AutostartSave::Keep);
     tray_icon_->Remove();
     // The service goes first: once it has stopped, no port thread calls back into this window
     // and no rebuild reads a network that is being released.
@@ -237,6 +260,8 @@ void CMainForm::OnCommand(int command) {
             OnExitCommand();
             break;
         case kCommandOptions:
+            // The window shows autostart as the desktop has it now.
+            LoadAutostart(settings_, HiveOf(options_));
             tray_commands_.OnOptionsCommand();
             break;
         case kCommandAbout:

@@ -107,6 +107,8 @@ class CMainForm : public QWidget {
 
   private:
     void OnCreate();
+    // Tells the user once when the settings file had lines that could not be read.
+    void TellSettingsRepaired();
     void BuildTrayMenu();
     void OnMessageArrived();
     void PlaySoundForCurrent();

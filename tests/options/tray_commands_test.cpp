@@ -1,7 +1,7 @@
 // The tray menu's commands on the main window: one options window at a time, which keeps its
-// unapplied changes until it closes; "OK" applies and saves at once (autostart entry included),
-// the language at the next start; one about box, hidden and shown again; "Exit Tolvane" destroys
-// the open windows without applying anything; closed notices.
+// unapplied changes until it closes; "OK" applies and saves at once, the autostart entry only as
+// the user chose it, the language at the next start; one about box, hidden and shown again; "Exit
+// Tolvane" destroys the open windows without applying anything; closed notices.
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -13,12 +13,12 @@
 #include <filesystem>
 
 #include "archive/array_data_set.h"
+#include "platform/registry/desktop_entry.h"
 #include "resources/dialogs/dialog_ids.h"
 #include "shell/desktop/main_form.h"
 #include "shell/desktop/sound.h"
 #include "shell/desktop/tray_commands.h"
 #include "shell/localization/localization.h"
-#include "tests/options/options_fixture.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/ui/offscreen.h"
 #include "ui/about/about_dlg.h"
@@ -61,7 +61,7 @@ struct Program {
         CMainForm::Options options;
         options.start_reception = false;
         options.hive = hive();
-        options.program_path = "/usr/bin/tolvane";
+        options.program_path = QCoreApplication::applicationFilePath().toStdString();
         options.archive = &archive;
         options.archive_lock = &lock;
         options.sound = &sound;
@@ -79,7 +79,18 @@ struct Program {
         tree.SelectItem(tree.TopLevelItem(group)->child(0));
     }
     void ClickOk() const { QTest::mouseClick(&Options()->ok_button(), Qt::LeftButton); }
+    QCheckBox* Autostart() const {
+        return PageOf<COptionsFormPgGenDlg>(0)->Item<QCheckBox>(dialogs::general_page::kAutostart);
+    }
 };
+
+// Lets posted events (the queued close, deferred deletes, notices) run.
+void Settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
 
 void TypeSeconds(const Program& p, const QString& text) {
     p.Show(2);
@@ -117,7 +128,7 @@ void TrayCommandsTest::OptionsTwiceBringsTheSameWindow() {
     QCOMPARE(SettingNumber(p.form->pending_settings(), kSettingPopupDeadline), 45);
 
     QTest::mouseClick(&first->cancel_button(), Qt::LeftButton);
-    OptionsFixture::Settle();
+    Settle();
     QVERIFY(first.isNull());
     QCOMPARE(p.form->tray_commands().OpenWindowCount(), std::size_t{0});
     QCOMPARE(SettingNumber(p.form->settings(), kSettingPopupDeadline), 0);
@@ -129,35 +140,42 @@ void TrayCommandsTest::OptionsTwiceBringsTheSameWindow() {
 void TrayCommandsTest::OkAppliesAndSavesAtOnce() {
     Program p;
     const std::filesystem::path entry = p.hive().AutostartFile();
-    QVERIFY(!std::filesystem::exists(entry));
     p.Choose(kMenuOptions);
-    auto* autostart =
-        p.PageOf<COptionsFormPgGenDlg>(0)->Item<QCheckBox>(dialogs::general_page::kAutostart);
-    QVERIFY(!autostart->isChecked());
-    autostart->click();
+    QVERIFY(!p.Autostart()->isChecked());
+    p.Autostart()->click();
     TypeSeconds(p, QStringLiteral("12"));
     QVERIFY(!std::filesystem::exists(entry));  // nothing before "OK"
     p.ClickOk();
     // Applied and saved at once, before the window is even gone.
-    QCOMPARE(SettingNumber(p.form->settings(), kSettingAutostart), 1);
     QCOMPARE(SettingNumber(p.form->settings(), kSettingPopupDeadline), 12);
-    QVERIFY(std::filesystem::exists(entry));
-    QVERIFY(ReadFile(entry).find("Exec=/usr/bin/tolvane") != std::string::npos);
+    QCOMPARE(platform::registry::ProgramFromEntry(ReadFile(entry)),
+             QCoreApplication::applicationFilePath().toStdString());
     QVERIFY(ReadFile(p.hive().RegistryFile()).find("\"RecvMsgPopWndDeadline\"=dword:0000000c") !=
             std::string::npos);
-    OptionsFixture::Settle();
-    QVERIFY(p.Options() == nullptr);
-    // The pending values stay until the next window opens; applying them again changes nothing.
-    QCOMPARE(SettingNumber(p.form->pending_settings(), kSettingAutostart), 1);
+    Settle();
 
+    // The session settings switch autostart off while the program runs: neither "OK" without
+    // touching the box nor the exit switches it back on, and the box shows it off.
+    WriteFile(entry, ReadFile(entry) + "Hidden=true\n");
+    const std::string hidden = ReadFile(entry);
     p.Choose(kMenuOptions);
-    autostart =
-        p.PageOf<COptionsFormPgGenDlg>(0)->Item<QCheckBox>(dialogs::general_page::kAutostart);
-    QVERIFY(autostart->isChecked());
-    autostart->click();
+    QVERIFY(!p.Autostart()->isChecked());
+    TypeSeconds(p, QStringLiteral("13"));
     p.ClickOk();
-    QVERIFY(!std::filesystem::exists(entry));
-    QCOMPARE(SettingNumber(p.form->settings(), kSettingPopupDeadline), 12);  // untouched
+    Settle();
+    p.Start();
+    QCOMPARE(ReadFile(entry), hidden);
+    QCOMPARE(SettingNumber(p.form->settings(), kSettingPopupDeadline), 13);
+    // The user's own choice wins: on, and off again.
+    for (bool on : {true, false}) {
+        p.Choose(kMenuOptions);
+        p.Autostart()->click();
+        p.ClickOk();
+        Settle();
+        QCOMPARE(
+            std::filesystem::exists(entry) && !platform::registry::EntryIsHidden(ReadFile(entry)),
+            on);
+    }
 }
 
 void TrayCommandsTest::LanguageTakesEffectAtTheNextStart() {
@@ -206,7 +224,7 @@ void TrayCommandsTest::ExitDestroysTheWindowsWithoutApplying() {
     Program p;
     p.Choose(kMenuOptions);
     QPointer<COptionsForm> options = p.Options();
-    p.PageOf<COptionsFormPgGenDlg>(0)->Item<QCheckBox>(dialogs::general_page::kAutostart)->click();
+    p.Autostart()->click();
     p.Choose(kMenuAbout);
     QPointer<QWidget> box = p.About()->window();
     QPointer<CAboutDlg> about = p.About();
@@ -235,7 +253,7 @@ void TrayCommandsTest::ClosedNotices() {
     // A notice for a window that is not in the list changes nothing.
     int elsewhere = 0;
     QCoreApplication::postEvent(p.form.get(), new TlWindowClosedEvent(&elsewhere));
-    OptionsFixture::Settle();
+    Settle();
     QCOMPARE(p.form->tray_commands().OpenWindowCount(), std::size_t{2});
 
     // A window gone whose notice has not arrived yet is not found again: the next command makes
@@ -245,7 +263,7 @@ void TrayCommandsTest::ClosedNotices() {
     p.Choose(kMenuOptions);
     QPointer<COptionsForm> second = p.Options();
     QVERIFY(second != nullptr);
-    OptionsFixture::Settle();
+    Settle();
     QCOMPARE(p.form->tray_commands().OpenWindowCount(), std::size_t{2});
     QCOMPARE(p.Options(), second.data());
 
