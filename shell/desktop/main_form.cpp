@@ -155,8 +155,10 @@ void CMainForm::OnMessageReceived(ReceivedMessage message) {
     record.recipient = std::move(message.recipient);
     record.message = RestoreLineBreaks(std::move(message.text));
     ArchiveMessage(*archive_, *archive_lock_, record);
-    if (!notice_pending_.exchange(true, std::memory_order_acq_rel)) {
+    if (waiting_notices_.fetch_add(1, std::memory_order_acq_rel) < kMaxWaitingNotices) {
         QCoreApplication::postEvent(this, new QEvent(kArrivalEvent));
+    } else {
+        waiting_notices_.fetch_sub(1, std::memory_order_acq_rel);
     }
 }
 
@@ -173,8 +175,8 @@ bool CMainForm::event(QEvent* event) {
 }
 
 void CMainForm::OnMessageArrived() {
-    // Cleared before the archive is read: an arrival after this point posts a new notice.
-    notice_pending_.store(false, std::memory_order_release);
+    // Counted off before the archive is read: an arrival after this point posts a new notice.
+    waiting_notices_.fetch_sub(1, std::memory_order_acq_rel);
     ++arrivals_handled_;
     StartBlinking();
     ShowPopup();
