@@ -132,7 +132,8 @@ QRect TlTreeCtrl::ItemRect(const QStandardItem* item) const {
 
 void TlTreeCtrl::FitFontToItems() {
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-    const int room = viewport()->width() - 2 * margin;
+    // The room inside the frame: the viewport has its size only once the tree is shown.
+    const int room = contentsRect().width() - 2 * margin;
     QFont font = this->font();
     for (int pixels = QFontInfo(font).pixelSize();; font.setPixelSize(--pixels)) {
         const QFontMetricsF metrics(font);
