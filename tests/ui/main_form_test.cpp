@@ -146,18 +146,9 @@ void MainFormTest::EachArrivalPopsUpAndSounds() {
 }
 
 void MainFormTest::Blinking() {
-    // Wind-down: 14 more ticks (acknowledging again does not prolong them), the 15th stops.
-    TlBlinker b;
-    b.StartBlinking();
-    b.StopBlinking();
-    for (int tick = 1; tick <= 14; ++tick) {
-        QVERIFY(!b.OnTick().stop_timer);
-        b.StopBlinking();
-    }
-    QVERIFY(b.OnTick().stop_timer && !b.Running());
-
-    // On the tray icon: alternating icons; an arrival during the wind-down starts open-ended
-    // blinking from 0; the icon settles on the normal one.
+    // Alternating icons; acknowledged, 14 more ticks (acknowledging again does not prolong them)
+    // and the 15th settles on the normal icon; an arrival during the wind-down starts open-ended
+    // blinking from 0.
     Fixture f;
     f.Set(kSettingPopupAutoclose, std::int32_t{1});
     f.Set(kSettingPopupDeadline, std::int32_t{600});
@@ -174,6 +165,7 @@ void MainFormTest::Blinking() {
     for (int tick = 0; tick < 15; ++tick) {
         QVERIFY(f.form->IsBlinkTimerRunning());
         f.form->OnBlinkTimer();
+        f.form->StopBlinking();
     }
     QVERIFY(!f.form->IsBlinkTimerRunning());
     QCOMPARE(f.ShownIcon(), f.form->normal_icon().cacheKey());
@@ -182,13 +174,6 @@ void MainFormTest::Blinking() {
 void MainFormTest::TrayIconClicksAndMenu() {
     Fixture f;
     QVERIFY(f.form->isHidden() && f.form->tray_icon().IsAdded());
-    QCOMPARE(f.form->tray_icon().ShownTip(), QStringLiteral("Tolvane Corvessan 2.0"));
-    QStringList items;
-    for (QAction* action : f.form->tray_menu().actions()) {
-        items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    }
-    QCOMPARE(items, (QStringList{"Change options...", "-", "About...", "-", "Exit Tolvane"}));
-
     // A left click before any message: an empty popup, a wind-down without a running timer.
     f.form->OnTrayNotify(tlTrayIcon::kLeftButtonDown);
     QCOMPARE(f.form->popup()->ShownText(), QStringLiteral("No messages"));
