@@ -1,7 +1,8 @@
 #include "ui/popup_msg_form.h"
 
 #include <QDate>
-#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QTime>
 #include <algorithm>
 #include <cmath>
@@ -28,8 +29,17 @@ QString Loc(int id) {
 }
 
 QFont BaseFont() {
-    return QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    return DesktopFont();
 }
+
+// The links' places when their texts fit them: left, width.
+constexpr std::pair<int, int> kLinkSlots[] = {{5, 95}, {110, 95}, {215, 80}};
+constexpr int kLinkBandLeft = 5;
+constexpr int kLinkBandRight = 295;
+constexpr int kLinkSpacing = 10;
+constexpr int kLinkHeight = 15;
+// Room left on each side of a link's text, so that no letter touches its edge.
+constexpr int kLinkPadding = 2;
 
 // A quarter larger than the desktop's general font, cut to whole units as font heights are.
 QFont Enlarged(QFont font) {
@@ -131,15 +141,11 @@ CPopupMsgForm::CPopupMsgForm(QWidget* owner)
     text_.SetBackground(QColor::fromRgb(kBackground));
     text_.setGeometry(kTextLeft, kTextTop, 294 - kTextLeft, 100 - kTextTop);
 
-    for (TlStaticLink* link : {&prev_, &next_, &copy_}) {
-        link->setFont(link_font_);
-    }
-    prev_.setGeometry(5, 130, 95, 15);
-    next_.setGeometry(110, 130, 95, 15);
-    copy_.setGeometry(215, 130, 80, 15);
+    PlaceLinks();
 
-    caption_.setFont(caption_font_);
     caption_.SetText(Loc(kStringCaption));
+    caption_.setFont(FontToFit(caption_font_, {caption_.text()},
+                               {297 - 2 * tlDragBar::kTextInset, tlDragBar::kTextHeight}));
     caption_.setGeometry(1, 1, 297, 24);
 
     close_.setGeometry(303, 253, 20, 20);  // moved into place by every layout
@@ -147,6 +153,44 @@ CPopupMsgForm::CPopupMsgForm(QWidget* owner)
                       resources::LoadBitmap(resources::kBitmapCloseHot));
 
     UpdateLayout();
+}
+
+void CPopupMsgForm::PlaceLinks() {
+    // Each link in its own place while its text fits there; otherwise the band is shared out by
+    // the texts' widths, and the font made smaller while even that is too narrow.
+    TlStaticLink* links[] = {&prev_, &next_, &copy_};
+    QFont font = link_font_;
+    for (;;) {
+        const QFontMetricsF metrics(font);
+        int need[3];
+        bool in_slots = true;
+        int total = 0;
+        for (int i = 0; i < 3; ++i) {
+            need[i] = static_cast<int>(std::ceil(metrics.horizontalAdvance(links[i]->text()))) +
+                      2 * kLinkPadding;
+            in_slots = in_slots && need[i] <= kLinkSlots[i].second;
+            total += need[i];
+        }
+        const int spare = kLinkBandRight - kLinkBandLeft - 2 * kLinkSpacing - total;
+        const bool fits = metrics.height() <= kLinkHeight && (in_slots || spare >= 0);
+        const int pixels = QFontInfo(font).pixelSize();
+        if (fits || pixels <= kSmallestFitPixels) {
+            int left = kLinkBandLeft;
+            for (int i = 0; i < 3; ++i) {
+                links[i]->setFont(font);
+                if (in_slots) {
+                    links[i]->setGeometry(kLinkSlots[i].first, 130, kLinkSlots[i].second,
+                                          kLinkHeight);
+                } else {
+                    const int width = need[i] + std::max(spare, 0) / 3;
+                    links[i]->setGeometry(left, 130, width, kLinkHeight);
+                    left += width + kLinkSpacing;
+                }
+            }
+            return;
+        }
+        font.setPixelSize(pixels - 1);
+    }
 }
 
 void CPopupMsgForm::SetDataSet(TlDataSet* archive, std::mutex* lock) {

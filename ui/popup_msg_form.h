@@ -76,6 +76,7 @@ class CPopupMsgForm : public TlCloudWnd {
 
   private:
     void OnCommand(int id);
+    void PlaceLinks();
     QString ComposeText();
     void MoveLast();
 

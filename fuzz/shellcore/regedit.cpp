@@ -1,5 +1,6 @@
 // Registry files come from disk and may hold anything. Whatever parses must write back to text
-// that parses to the same document, and edits must read back as made.
+// that parses to the same document, whatever is salvaged must write back to text that parses
+// whole, and edits must read back as made.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -21,7 +22,13 @@ void Check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::size_t unreadable = 0;
+    const reg::RegDocument salvaged = reg::RegDocument::Salvage(input, unreadable);
+    auto salvaged_again = reg::RegDocument::Parse(salvaged.Serialize());
+    Check(salvaged_again.has_value() && salvaged_again->Serialize() == salvaged.Serialize());
+
     auto doc = reg::RegDocument::Parse(input);
+    Check(doc.has_value() == (unreadable == 0));
     if (!doc) {
         return 0;
     }

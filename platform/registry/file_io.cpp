@@ -126,7 +126,7 @@ bool WriteFileAtomically(const std::filesystem::path& link_or_file, std::string_
     return true;
 }
 
-bool SetFileAside(const std::filesystem::path& path) {
+std::optional<std::filesystem::path> SetFileAside(const std::filesystem::path& path) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char stamp[32] = "unknown";
@@ -138,7 +138,10 @@ bool SetFileAside(const std::filesystem::path& path) {
         const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
         // link + unlink never replaces an existing file, unlike rename.
         if (::link(path.c_str(), target.c_str()) == 0) {
-            return ::unlink(path.c_str()) == 0;
+            if (::unlink(path.c_str()) != 0) {
+                return std::nullopt;
+            }
+            return target;
         }
         if (errno != EEXIST) {
             // Folders that refuse hard links: fall back to a rename onto a name seen free.
@@ -146,10 +149,13 @@ bool SetFileAside(const std::filesystem::path& path) {
             if (std::filesystem::exists(target, ec)) {
                 continue;
             }
-            return ::rename(path.c_str(), target.c_str()) == 0;
+            if (::rename(path.c_str(), target.c_str()) != 0) {
+                return std::nullopt;
+            }
+            return target;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace platform::registry

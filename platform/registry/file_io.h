@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,7 +28,7 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t max_byte
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
 
 // Renames the file at path aside to "<name>.broken-YYYYMMDD-HHMMSS" (with a counter if taken).
-// Returns false when it could not be moved.
-bool SetFileAside(const std::filesystem::path& path);
+// Returns the new path; nothing when it could not be moved.
+std::optional<std::filesystem::path> SetFileAside(const std::filesystem::path& path);
 
 }  // namespace platform::registry

@@ -313,6 +313,20 @@ bool RegDocument::IsStorableName(std::string_view name) {
 }
 
 std::optional<RegDocument> RegDocument::Parse(std::string_view text) {
+    std::size_t unreadable = 0;
+    RegDocument doc = Read(text, false, unreadable);
+    if (unreadable != 0) {
+        return std::nullopt;
+    }
+    return doc;
+}
+
+RegDocument RegDocument::Salvage(std::string_view text, std::size_t& unreadable) {
+    unreadable = 0;
+    return Read(text, true, unreadable);
+}
+
+RegDocument RegDocument::Read(std::string_view text, bool salvage, std::size_t& unreadable) {
     RegDocument doc;
     if (text.substr(0, kBom.size()) == kBom) {
         text.remove_prefix(kBom.size());
@@ -338,7 +352,13 @@ std::optional<RegDocument> RegDocument::Parse(std::string_view text) {
     if (blank) {
         return RegDocument();
     }
+    // Counts lines left out; a strict read stops at the first.
+    auto leave_out = [&](std::size_t count) {
+        unreadable += count;
+        return salvage;
+    };
     bool header_seen = false;
+    bool in_bad_key = false;  // values under a key that cannot be read go with it
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
         const std::string_view body = TrimRight(TrimLeft(line));
@@ -347,12 +367,19 @@ std::optional<RegDocument> RegDocument::Parse(std::string_view text) {
                 doc.preamble_.emplace_back(line);
                 continue;
             }
-            if (body != kHeader) {
-                return std::nullopt;
-            }
             header_seen = true;
-            doc.preamble_.emplace_back(line);
-            continue;
+            if (body == kHeader) {
+                doc.preamble_.emplace_back(line);
+                continue;
+            }
+            // Without its header the file is read as if it had one.
+            if (!leave_out(1)) {
+                return doc;
+            }
+            doc.preamble_.emplace_back(kHeader);
+            if (body.front() != '[' && body.front() != '"' && body.front() != '@') {
+                continue;
+            }
         }
         if (body.empty() || body.front() == ';') {
             Entry e;
@@ -365,21 +392,24 @@ std::optional<RegDocument> RegDocument::Parse(std::string_view text) {
             continue;
         }
         if (body.front() == '[') {
-            if (body.back() != ']' || body.size() < 3) {
-                return std::nullopt;
-            }
-            const std::string_view key = TrimRight(TrimLeft(body.substr(1, body.size() - 2)));
-            if (key.empty() || key.front() == '-') {
-                return std::nullopt;
+            const std::string_view key = body.back() == ']' && body.size() >= 3
+                                             ? TrimRight(TrimLeft(body.substr(1, body.size() - 2)))
+                                             : std::string_view();
+            in_bad_key = key.empty() || key.front() == '-';
+            if (in_bad_key) {
+                if (!leave_out(1)) {
+                    return doc;
+                }
+                continue;
             }
             doc.blocks_.push_back(Block{std::string(line), std::string(key), {}});
             continue;
         }
         if (body.front() != '"' && body.front() != '@') {
-            return std::nullopt;
-        }
-        if (doc.blocks_.empty()) {
-            return std::nullopt;
+            if (!leave_out(1)) {
+                return doc;
+            }
+            continue;
         }
         // Hex data may continue on following lines after a trailing backslash.
         Entry e;
@@ -391,8 +421,13 @@ std::optional<RegDocument> RegDocument::Parse(std::string_view text) {
             e.lines.emplace_back(lines[i]);
             joined += TrimRight(TrimLeft(lines[i]));
         }
-        if (!ReadValueLine(joined, e.name, e.value)) {
-            return std::nullopt;
+        const bool readable =
+            !doc.blocks_.empty() && !in_bad_key && ReadValueLine(joined, e.name, e.value);
+        if (!readable) {
+            if (!leave_out(e.lines.size())) {
+                return doc;
+            }
+            continue;
         }
         e.is_value = true;
         doc.blocks_.back().entries.push_back(std::move(e));

@@ -43,6 +43,11 @@ class RegDocument {
     // REGEDIT4 (no header, a line of unknown form, a malformed value, a value outside any key,
     // deletion entries) gives nullopt.
     static std::optional<RegDocument> Parse(std::string_view text);
+    // Reads what can be read: the lines Parse would refuse are left out and counted in
+    // unreadable (a missing header counts as one, and the rest is read as if it were there;
+    // values under a key that cannot be read go with it). The result always writes back to a
+    // file that Parse reads.
+    static RegDocument Salvage(std::string_view text, std::size_t& unreadable);
     std::string Serialize() const;
 
     // Key paths are full, backslash-separated, root first ("HKEY_CURRENT_USER\Software\X") and
@@ -76,6 +81,7 @@ class RegDocument {
         std::vector<Entry> entries;
     };
 
+    static RegDocument Read(std::string_view text, bool salvage, std::size_t& unreadable);
     std::vector<Block*> BlocksOf(std::string_view key);
 
     std::vector<std::string> preamble_;  // "REGEDIT4" and what precedes the first key

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/registry/desktop_entry.h"
@@ -69,7 +71,15 @@ std::filesystem::path HomeFolder() {
     return "/";
 }
 
+std::mutex g_repair_mutex;
+std::optional<RepairNotice> g_repair;
+
 }  // namespace
+
+std::optional<RepairNotice> TakeRepairNotice() {
+    std::lock_guard guard(g_repair_mutex);
+    return std::exchange(g_repair, std::nullopt);
+}
 
 Hive::Hive(std::filesystem::path config_home) : config_home_(std::move(config_home)) {}
 
@@ -94,6 +104,7 @@ bool Hive::IsAutostart(std::string_view key, std::string_view name) {
 
 Hive::Load Hive::LoadDocument(RegDocument& doc) const {
     std::string text;
+    std::size_t unreadable = 0;
     switch (ReadWholeFile(RegistryFile(), kMaxRegistryFileBytes, text)) {
         case ReadStatus::Missing:
             doc = RegDocument();
@@ -101,19 +112,24 @@ Hive::Load Hive::LoadDocument(RegDocument& doc) const {
         case ReadStatus::Failed:
             return Load::Unreadable;
         case ReadStatus::TooLarge:
+            doc = RegDocument();
             break;
         case ReadStatus::Ok:
-            if (auto parsed = RegDocument::Parse(text)) {
-                doc = std::move(*parsed);
+            doc = RegDocument::Salvage(text, unreadable);
+            if (unreadable == 0) {
                 return Load::Ok;
             }
             break;
     }
-    // Not ours to overwrite: keep it aside for the user and start afresh.
-    if (!SetFileAside(RegistryFile())) {
+    // Not ours to overwrite: the file as it was is kept aside for the user, and what could be
+    // read of it carries on in a fresh one.
+    const auto aside = SetFileAside(RegistryFile());
+    if (!aside) {
         return Load::Unreadable;
     }
-    doc = RegDocument();
+    StoreDocument(doc);
+    std::lock_guard guard(g_repair_mutex);
+    g_repair = RepairNotice{RegistryFile(), *aside, unreadable};
     return Load::Ok;
 }
 
@@ -143,18 +159,27 @@ bool Hive::CreateKey(std::string_view key) const {
     return doc.CreateKey(FullKey(key)) && StoreDocument(doc);
 }
 
+std::optional<std::string> Hive::ReadAutostartEntry() const {
+    std::string content;
+    switch (ReadWholeFile(AutostartFile(), kMaxDesktopEntryBytes, content)) {
+        case ReadStatus::Missing:
+            return std::nullopt;
+        case ReadStatus::Ok:
+            return content;
+        default:
+            // It is there, whatever it holds.
+            return std::string();
+    }
+}
+
 std::optional<RegValue> Hive::QueryValue(std::string_view key, std::string_view name) const {
     if (IsAutostart(key, name)) {
-        std::string content;
-        switch (ReadWholeFile(AutostartFile(), kMaxDesktopEntryBytes, content)) {
-            case ReadStatus::Missing:
-                return std::nullopt;
-            case ReadStatus::Ok:
-                return RegValue::Text(ProgramFromEntry(content).value_or(std::string()));
-            default:
-                // It is there, whatever it holds.
-                return RegValue::Text("");
+        // An entry the session settings have switched off is no value.
+        const std::optional<std::string> entry = ReadAutostartEntry();
+        if (!entry || EntryIsHidden(*entry)) {
+            return std::nullopt;
         }
+        return RegValue::Text(ProgramFromEntry(*entry).value_or(std::string()));
     }
     RegDocument doc;
     if (LoadDocument(doc) != Load::Ok) {
@@ -169,8 +194,16 @@ bool Hive::SetValue(std::string_view key, std::string_view name, const RegValue&
             return false;
         }
         const std::string_view data(value.data);
-        const std::string program(data.substr(0, data.find('\0')));
-        return WriteFileAtomically(AutostartFile(), AutostartEntry(program));
+        const char* path = std::getenv("PATH");
+        std::optional<std::string> program =
+            AutostartProgram(data.substr(0, data.find('\0')), path != nullptr ? path : "");
+        if (!program) {
+            // Never an entry that runs nothing: the one there keeps its program.
+            const std::optional<std::string> entry = ReadAutostartEntry();
+            program = entry ? ProgramFromEntry(*entry) : std::nullopt;
+        }
+        return program && !program->empty() &&
+               WriteFileAtomically(AutostartFile(), AutostartEntry(*program));
     }
     RegDocument doc;
     if (LoadDocument(doc) != Load::Ok) {
@@ -181,8 +214,10 @@ bool Hive::SetValue(std::string_view key, std::string_view name, const RegValue&
 
 bool Hive::DeleteValue(std::string_view key, std::string_view name) const {
     if (IsAutostart(key, name)) {
+        // An entry the session settings have switched off stays as they left it.
+        const std::optional<std::string> entry = ReadAutostartEntry();
         std::error_code ec;
-        return std::filesystem::remove(AutostartFile(), ec);
+        return entry && !EntryIsHidden(*entry) && std::filesystem::remove(AutostartFile(), ec);
     }
     RegDocument doc;
     if (LoadDocument(doc) != Load::Ok) {

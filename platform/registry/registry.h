@@ -12,11 +12,17 @@
 //   $XDG_CONFIG_HOME/Brannock/Tolvane Corvessan/user.reg
 // except for the value "Tolvane Corvessan" of the per-user Run key, which is the XDG autostart
 // entry $XDG_CONFIG_HOME/autostart/tolvane-corvessan.desktop: the value exists while that file
-// does, and its text is the program path of the file's Exec key.
+// does and is not switched off (Hidden=true, as session settings leave it), and its text is the
+// program path of the file's Exec key. Setting the value writes the entry for the program the
+// path names (see AutostartProgram); a path that names none keeps the entry's program, and with
+// no entry nothing is written. Deleting it removes the file, but leaves a switched-off one as it
+// is.
 //
-// Every operation reads the file afresh and every change rewrites it atomically. A file that
-// cannot be parsed is moved aside (renamed with a timestamp) and the registry reads as empty; a
-// file that cannot be read at all makes reads find nothing and changes fail, leaving it untouched.
+// Every operation reads the file afresh and every change rewrites it atomically. A file with lines
+// that cannot be read is moved aside (renamed with a timestamp) and every value that can be read is
+// kept in a fresh file (TakeRepairNotice tells of it once); a file too large to be ours is moved
+// aside and the registry reads as empty; a file that cannot be read at all makes reads find nothing
+// and changes fail, leaving it untouched.
 namespace platform::registry {
 
 // The Run key and the program's value in it.
@@ -25,6 +31,17 @@ inline constexpr std::string_view kAutostartValue = "Tolvane Corvessan";
 
 // Files larger than this are not registry files of ours.
 inline constexpr std::size_t kMaxRegistryFileBytes = 8 * 1024 * 1024;
+
+// A registry file that had lines which could not be read (or was too large to read): it is kept
+// as it was at kept_aside, and the values that could be read are in registry_file again.
+struct RepairNotice {
+    std::filesystem::path registry_file;
+    std::filesystem::path kept_aside;
+    std::size_t unreadable_lines = 0;
+};
+// The last repair not yet told, once: the next call gives nothing until another file is
+// repaired. The desktop tells the user. Safe to call from any thread.
+std::optional<RepairNotice> TakeRepairNotice();
 
 // One user's registry, HKEY_CURRENT_USER. Key paths are relative to it, backslash-separated
 // ("Software\Brannock\Tolvane Corvessan\Options"); names compare without regard to ASCII case.
@@ -51,6 +68,8 @@ class Hive {
     enum class Load { Ok, Unreadable };
     Load LoadDocument(RegDocument& doc) const;
     bool StoreDocument(const RegDocument& doc) const;
+    // The autostart entry's content; empty when it cannot be read, nothing when it is absent.
+    std::optional<std::string> ReadAutostartEntry() const;
     static bool IsAutostart(std::string_view key, std::string_view name);
 
     std::filesystem::path config_home_;

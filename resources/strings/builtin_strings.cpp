@@ -56,6 +56,11 @@ constexpr BuiltinString kTable[] = {
      "brings the icon. Until then, right-click Tolvane Corvessan in the application menu for "
      "its options, the about box and exit.",
      "Notices"},
+    {kSettingsRepairedTitle, "Some Tolvane settings could not be read", "Notices"},
+    {kSettingsRepairedText,
+     "Some lines of the settings file could not be read. Every setting that could be read was "
+     "kept; the file as it was is kept as %s.",
+     "Notices"},
 };
 
 }  // namespace

@@ -74,5 +74,7 @@ inline constexpr int kRecvSeconds = 906;
 // Notices
 inline constexpr int kNoTrayTitle = 1001;
 inline constexpr int kNoTrayText = 1002;
+inline constexpr int kSettingsRepairedTitle = 1003;
+inline constexpr int kSettingsRepairedText = 1004;
 
 }  // namespace strings

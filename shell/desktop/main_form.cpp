@@ -29,6 +29,10 @@ const platform::registry::Hive& HiveOf(const CMainForm::Options& options) {
     return options.hive ? *options.hive : current_user;
 }
 
+std::string ProgramPathOf(const CMainForm::Options& options) {
+    return options.program_path.empty() ? platform::system::ProgramPath() : options.program_path;
+}
+
 }  // namespace
 
 CMainForm::CMainForm() : CMainForm(Options{}) {}
@@ -43,10 +47,11 @@ CMainForm::CMainForm(Options options)
           this,
           &settings_,
           &pending_settings_,
+          // A click on the autostart box is the user's choice, and only that changes the entry.
           [this] {
-              SaveSettings(settings_, HiveOf(options_),
-                           options_.program_path.empty() ? platform::system::ProgramPath()
-                                                         : options_.program_path);
+              SaveSettings(settings_, HiveOf(options_), ProgramPathOf(options_),
+                           pending_settings_.count(kSettingAutostart) != 0 ? AutostartSave::Follow
+                                                                           : AutostartSave::Keep);
           },
           // Ends the loop directly: quit() would first ask every window to close, and a popup,
           // which only hides when asked, would cancel the exit.
@@ -63,6 +68,7 @@ CMainForm::CMainForm(Options options)
     }
     LoadSettings(settings_, HiveOf(options_));
     LoadLocalization(settings_);
+    TellSettingsRepaired();
 
     // Never shown and never in the taskbar: the window exists to own the others and to receive
     // notices.
@@ -93,6 +99,20 @@ void CMainForm::OnCreate() {
     }
 }
 
+void CMainForm::TellSettingsRepaired() {
+    const std::optional<platform::registry::RepairNotice> notice =
+        platform::registry::TakeRepairNotice();
+    if (!notice) {
+        return;
+    }
+    // The path goes in as plain text: the translation is never used as a format string.
+    QString body = QString::fromStdString(LoadLocString(strings::kSettingsRepairedText));
+    body.replace(QLatin1String("%s"), QString::fromStdString(notice->kept_aside.string()));
+    notices_.TellOnce(QStringLiteral("settings-repaired"),
+                      QString::fromStdString(LoadLocString(strings::kSettingsRepairedTitle)),
+                      body);
+}
+
 void CMainForm::BuildTrayMenu() {
     auto add = [this](int command, int text) {
         QAction* action = tray_menu_.addAction(Loc(text));
@@ -106,9 +126,7 @@ void CMainForm::BuildTrayMenu() {
 }
 
 CMainForm::~CMainForm() {
-    SaveSettings(
-        settings_, HiveOf(options_),
-        options_.program_path.empty() ? platform::system::ProgramPath() : options_.program_path);
+    SaveSettings(settings_, HiveOf(options_), ProgramPathOf(options_), AutostartSave::Keep);
     tray_icon_->Remove();
     // The service goes first: once it has stopped, no port thread calls back into this window
     // and no rebuild reads a network that is being released.
@@ -131,8 +149,10 @@ void CMainForm::OnMessageReceived(ReceivedMessage message) {
     record.recipient = std::move(message.recipient);
     record.message = RestoreLineBreaks(std::move(message.text));
     ArchiveMessage(*archive_, *archive_lock_, record);
-    if (!notice_pending_.exchange(true, std::memory_order_acq_rel)) {
+    if (waiting_notices_.fetch_add(1, std::memory_order_acq_rel) < kMaxWaitingNotices) {
         QCoreApplication::postEvent(this, new QEvent(kArrivalEvent));
+    } else {
+        waiting_notices_.fetch_sub(1, std::memory_order_acq_rel);
     }
 }
 
@@ -149,8 +169,8 @@ bool CMainForm::event(QEvent* event) {
 }
 
 void CMainForm::OnMessageArrived() {
-    // Cleared before the archive is read: an arrival after this point posts a new notice.
-    notice_pending_.store(false, std::memory_order_release);
+    // Counted off before the archive is read: an arrival after this point posts a new notice.
+    waiting_notices_.fetch_sub(1, std::memory_order_acq_rel);
     ++arrivals_handled_;
     StartBlinking();
     ShowPopup();
@@ -236,6 +256,8 @@ void CMainForm::OnCommand(int command) {
             OnExitCommand();
             break;
         case kCommandOptions:
+            // The window shows autostart as the desktop has it now.
+            LoadAutostart(settings_, HiveOf(options_));
             tray_commands_.OnOptionsCommand();
             break;
         case kCommandAbout:

@@ -93,7 +93,8 @@ class CMainForm : public QWidget {
     bool IsBlinkTimerRunning() const { return blink_timer_.isActive(); }
     const QIcon& normal_icon() const { return normal_icon_; }
     const QIcon& alternate_icon() const { return alternate_icon_; }
-    // Arrival notices handled (several arrivals before one is handled share one notice).
+    // Arrival notices handled: one per message, unless a flood finds this many waiting.
+    static constexpr int kMaxWaitingNotices = 100;
     std::size_t ArrivalsHandled() const { return arrivals_handled_; }
     CMessenger* messenger() const { return messenger_.get(); }
     CTrayCommands& tray_commands() { return tray_commands_; }
@@ -110,6 +111,8 @@ class CMainForm : public QWidget {
 
   private:
     void OnCreate();
+    // Tells the user once when the settings file had lines that could not be read.
+    void TellSettingsRepaired();
     void BuildTrayMenu();
     void OnMessageArrived();
     void PlaySoundForCurrent();
@@ -134,10 +137,10 @@ class CMainForm : public QWidget {
     std::mutex* archive_lock_;
     std::unique_ptr<TlSoundPlayer> own_sound_;
     TlSoundPlayer* sound_;
-    // Set while an arrival notice is on its way: arrivals that find it set need no notice of
-    // their own, since the pending one shows the newest record. Keeps the queue at one notice
-    // however fast messages come.
-    std::atomic<bool> notice_pending_{false};
+    // Arrival notices on their way. Each message gets its own, so that each replaces the popup
+    // and plays its sound; a message that finds kMaxWaitingNotices waiting gets none, since the
+    // last of them shows the newest record, so a flood cannot fill the event queue.
+    std::atomic<int> waiting_notices_{0};
     std::size_t arrivals_handled_ = 0;
     // The tray menu's commands and the windows they opened; those go before everything else.
     CTrayCommands tray_commands_;

@@ -1,6 +1,7 @@
 #include "shell/desktop/window_utils.h"
 
 #include <QClipboard>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
@@ -30,6 +31,30 @@ void FitLabelToText(QLabel* label) {
         return;  // measuring failed: leave the label as it is
     }
     label->resize(text.width() + 2, text.height());
+}
+
+QFont DesktopFont() {
+    return QGuiApplication::font();
+}
+
+QFont FontToFit(QFont font, const QStringList& texts, QSize room) {
+    auto fits = [&] {
+        const QFontMetricsF metrics(font);
+        if (metrics.height() > room.height()) {
+            return false;
+        }
+        for (const QString& text : texts) {
+            if (metrics.horizontalAdvance(text) > room.width()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    int pixels = QFontInfo(font).pixelSize();
+    while (!fits() && pixels > kSmallestFitPixels) {
+        font.setPixelSize(--pixels);
+    }
+    return font;
 }
 
 QPixmap MakeKeyTransparent(const QPixmap& picture, QColor key) {

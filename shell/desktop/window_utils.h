@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
 class QLabel;
 class QPainter;
@@ -22,6 +25,14 @@ bool IsWindowsXPOrLater();
 // Resizes the label to its text in its own font: text width plus 2 pixels by the text height,
 // keeping its position.
 void FitLabelToText(QLabel* label);
+
+// The desktop's general font, as the application has it from the desktop.
+QFont DesktopFont();
+
+// Fonts below this many pixels are not made to fit: they would no longer be legible.
+inline constexpr int kSmallestFitPixels = 7;
+// The font made a pixel smaller at a time until each text fits a room of that size on one line.
+QFont FontToFit(QFont font, const QStringList& texts, QSize room);
 
 // A copy of the picture in which every pixel of the key colour is transparent; the device pixel
 // ratio is kept.

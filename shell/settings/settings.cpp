@@ -34,18 +34,23 @@ void LoadSettings(SettingsMap& settings, const reg::Hive& hive) {
         }
     }
     SelectOemCodePage(key);  // without an open key: the default
+    key.Close();
+    LoadAutostart(settings, hive);
+}
+
+void LoadAutostart(SettingsMap& settings, const reg::Hive& hive) {
+    TlRegistryKey key(hive);
     if (key.Open(kRunKey, true)) {
         settings[kSettingAutostart] = TlVariant(key.HasValue(kAutostartValueName) ? 1 : 0);
     }
-    key.Close();
 }
 
 void LoadSettings(SettingsMap& settings) {
     LoadSettings(settings, reg::Hive::CurrentUser());
 }
 
-void SaveSettings(const SettingsMap& settings, const reg::Hive& hive,
-                  std::string_view program_path) {
+void SaveSettings(const SettingsMap& settings, const reg::Hive& hive, std::string_view program_path,
+                  AutostartSave autostart) {
     TlRegistryKey key(hive);
     if (key.Open(kOptionsKey, true)) {
         for (int id = 1; id < kSettingCount; ++id) {
@@ -58,7 +63,7 @@ void SaveSettings(const SettingsMap& settings, const reg::Hive& hive,
             }
         }
     }
-    if (key.Open(kRunKey, true)) {
+    if (autostart == AutostartSave::Follow && key.Open(kRunKey, true)) {
         if (SettingNumber(settings, kSettingAutostart) == 1) {
             // An entry that runs nothing would be worse than the one there.
             if (!program_path.empty()) {
@@ -71,8 +76,8 @@ void SaveSettings(const SettingsMap& settings, const reg::Hive& hive,
     key.Close();
 }
 
-void SaveSettings(const SettingsMap& settings) {
-    SaveSettings(settings, reg::Hive::CurrentUser(), platform::system::ProgramPath());
+void SaveSettings(const SettingsMap& settings, AutostartSave autostart) {
+    SaveSettings(settings, reg::Hive::CurrentUser(), platform::system::ProgramPath(), autostart);
 }
 
 void LoadOemCodePage(const reg::Hive& hive) {

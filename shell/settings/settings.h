@@ -49,14 +49,27 @@ using SettingsMap = std::map<int, TlVariant>;
 void LoadSettings(SettingsMap& settings, const platform::registry::Hive& hive);
 // The same on the current user's registry.
 void LoadSettings(SettingsMap& settings);
+// Reads id 0 afresh: the desktop's session settings may switch autostart off (or on) while the
+// program runs.
+void LoadAutostart(SettingsMap& settings, const platform::registry::Hive& hive);
+
+// What a save does with the autostart entry. The entry is shared with the desktop's session
+// settings, which may switch it off while the program runs; only the user's own choice in the
+// options window changes it, so that a save that did not touch the setting never switches it back
+// on.
+enum class AutostartSave {
+    Keep,    // leave the entry as it is
+    Follow,  // create or remove the entry as id 0 is 1 or not
+};
 
 // Writes ids 1–6 to the Options key (text as REG_SZ, anything else as REG_DWORD, so a missing id
-// is written as 0) and creates or removes the Run key's value as id 0 is 1 or not; the value
-// holds program_path. With an empty program_path the autostart entry is left as it is.
+// is written as 0) and, when asked to, creates or removes the Run key's value as id 0 is 1 or
+// not; the value holds program_path. With an empty program_path the autostart entry is left as
+// it is.
 void SaveSettings(const SettingsMap& settings, const platform::registry::Hive& hive,
-                  std::string_view program_path);
+                  std::string_view program_path, AutostartSave autostart);
 // The same on the current user's registry, with the running program's path.
-void SaveSettings(const SettingsMap& settings);
+void SaveSettings(const SettingsMap& settings, AutostartSave autostart);
 
 // Only the wire code page, from OemCodePage (CP850 when absent or unknown), for programs that
 // keep no other settings; creates nothing.

@@ -1,11 +1,16 @@
-// Takes the pictures of the options window's three pages and of the about box for the
-// documentation, on Qt's offscreen platform (no network, no tray, no settings of the user's):
+// Takes the pictures of the options window's three pages, of the about box and of the popup in
+// German for the documentation, on Qt's offscreen platform (no network, no tray, no settings of
+// the user's):
 //   options_screenshots <output folder>
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "archive/archive.h"
+#include "archive/array_data_set.h"
+#include "archive/file_time.h"
 #include "resources/dialogs/dialog_ids.h"
 #include "shell/localization/localization.h"
 #include "tests/settings/temp_folder.h"
@@ -14,13 +19,23 @@
 #include "ui/dialog/report_list.h"
 #include "ui/options/options_form.h"
 #include "ui/options/page_sound.h"
+#include "ui/popup_msg_form.h"
 
 namespace {
 
 bool Save(QWidget* window, const QDir& folder, const QString& name) {
     QCoreApplication::processEvents();
     const QString path = folder.filePath(name);
-    if (!window->grab().save(path, "PNG")) {
+    // A shaped window (the popup) is transparent outside its shape.
+    QImage image(window->size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    if (!window->mask().isEmpty()) {
+        painter.setClipRegion(window->mask());
+    }
+    painter.drawPixmap(0, 0, window->grab());
+    painter.end();
+    if (!image.save(path, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -73,5 +88,19 @@ int main(int argc, char** argv) {
     about.Create(nullptr);
     about.window()->show();
     ok = Save(about.window(), folder, QStringLiteral("about.png")) && ok;
+
+    LoadLocalization("german.lng");
+    TlArrayDataSet archive;
+    std::mutex lock;
+    for (const char* text : {"Der Drucker im zweiten Stock ist wieder frei.",
+                             "Besprechung um 15 Uhr im großen Saal. Bitte bringt die Zahlen für "
+                             "das dritte Quartal mit. Grüße, Jürgen"}) {
+        ArchiveMessage(archive, lock,
+                       {1, "JUERGEN", "ANNA", text, file_time::FromCalendar({2026, 12, 7, 9, 41})});
+    }
+    CPopupMsgForm popup(nullptr);
+    popup.SetDataSet(&archive, &lock);
+    popup.Popup();
+    ok = Save(&popup, folder, QStringLiteral("popup-german.png")) && ok;
     return ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -20,15 +21,14 @@ class TempConfigHome {
         }
         root_ = pattern;
         std::filesystem::create_directories(root_ / "home");
-        std::filesystem::create_directories(root_ / "config");
-        Save("XDG_CONFIG_HOME", saved_xdg_, had_xdg_);
-        Save("HOME", saved_home_, had_home_);
+        std::filesystem::create_directories(config());
         ::setenv("XDG_CONFIG_HOME", config().c_str(), 1);
         ::setenv("HOME", (root_ / "home").c_str(), 1);
     }
     ~TempConfigHome() {
-        Restore("XDG_CONFIG_HOME", saved_xdg_, had_xdg_);
-        Restore("HOME", saved_home_, had_home_);
+        for (auto& [name, value] : saved_) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        }
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }
@@ -39,22 +39,13 @@ class TempConfigHome {
     std::filesystem::path config() const { return root_ / "config"; }
 
   private:
-    static void Save(const char* name, std::string& value, bool& had) {
-        const char* v = std::getenv(name);
-        had = v != nullptr;
-        value = had ? v : "";
+    static std::optional<std::string> Get(const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
     }
-    static void Restore(const char* name, const std::string& value, bool had) {
-        if (had) {
-            ::setenv(name, value.c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-
+    std::pair<const char*, std::optional<std::string>> saved_[2] = {
+        {"XDG_CONFIG_HOME", Get("XDG_CONFIG_HOME")}, {"HOME", Get("HOME")}};
     std::filesystem::path root_;
-    std::string saved_xdg_, saved_home_;
-    bool had_xdg_ = false, had_home_ = false;
 };
 
 inline std::string ReadFile(const std::filesystem::path& path) {

@@ -10,7 +10,7 @@
 // Runs the test's windows on Qt's offscreen platform with one primary screen of the given size
 // in device pixels, before the application object exists. A scale of 2 makes a HiDPI screen on
 // which the program's pixels are two device pixels wide.
-inline void UseOffscreenScreen(int width, int height, int scale = 1) {
+inline void UseOffscreenScreen(int width, int height, double scale = 1) {
     static std::unique_ptr<QTemporaryDir> dir;
     dir = std::make_unique<QTemporaryDir>();
     const QString path = dir->filePath(QStringLiteral("screens.json"));

@@ -1,6 +1,9 @@
 #include "ui/controls/rich_edit.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QTextDocument>
 #include <cmath>
 
@@ -40,7 +43,22 @@ void TlRichEdit::RequestResize() {
     requested_height_ = static_cast<int>(std::ceil(doc->documentLayout()->documentSize().height()));
 }
 
-void TlRichEdit::focusInEvent(QFocusEvent* event) {
-    QTextEdit::focusInEvent(event);
-    setCursorWidth(0);
+void TlRichEdit::paintEvent(QPaintEvent* event) {
+    // The text and its selection, never a caret: the text box draws one even at width 0 on
+    // screens of fractional scale.
+    QPainter painter(viewport());
+    const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    painter.translate(-scrolled);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette = palette();
+    context.clip = QRectF(event->rect().translated(scrolled));
+    context.cursorPosition = -1;
+    if (textCursor().hasSelection()) {
+        QAbstractTextDocumentLayout::Selection selection;
+        selection.cursor = textCursor();
+        selection.format.setBackground(palette().brush(QPalette::Highlight));
+        selection.format.setForeground(palette().brush(QPalette::HighlightedText));
+        context.selections.append(selection);
+    }
+    document()->documentLayout()->draw(&painter, context);
 }

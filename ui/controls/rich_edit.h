@@ -20,7 +20,7 @@ class TlRichEdit : public QTextEdit {
     void SetBackground(QColor colour);
 
   protected:
-    void focusInEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     int id_;

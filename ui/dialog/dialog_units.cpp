@@ -1,10 +1,12 @@
 #include "ui/dialog/dialog_units.h"
 
-#include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFontMetricsF>
+#include <cmath>
 #include <cstdlib>
 
 #include "resources/dialogs/dialog_template.h"
+#include "shell/desktop/window_utils.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ constexpr int kSmallestPixels = 8;
 // layouts allow (the desktop's font may be wider than the one they were drawn for), so that no
 // control is cut off at the edge of its window.
 QFont GeneralFontAtPoints(int points) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QFont font = DesktopFont();
     int pixels = MulDivRound(points, kDotsPerInch, kPointsPerInch);
     font.setPixelSize(pixels);
     while (pixels > kSmallestPixels) {
@@ -53,8 +55,10 @@ TlDialogUnits TlDialogUnits::FromFont(const QFont& font) {
     const int letters = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     const int base_x = (letters / 26 + 1) / 2;
-    // A font that measures nothing still gives a usable grid.
-    return TlDialogUnits(base_x > 0 ? base_x : 1, metrics.height() > 0 ? metrics.height() : 1);
+    // The height a line takes in whole pixels: rounded down, a label one unit-height tall would
+    // lose the bottom of its letters. A font that measures nothing still gives a usable grid.
+    const int base_y = static_cast<int>(std::ceil(QFontMetricsF(font).height()));
+    return TlDialogUnits(base_x > 0 ? base_x : 1, base_y > 0 ? base_y : 1);
 }
 
 int TlDialogUnits::ToPixelsX(int units) const {

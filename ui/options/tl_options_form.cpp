@@ -93,6 +93,9 @@ void TlOptionsForm::BuildTree(const TlTreeNode<TlOptionsPageInfo>& node, QStanda
         BuildTree(*child, item);
     }
     tree_.Expand(parent);
+    if (parent == nullptr) {
+        tree_.FitFontToItems();
+    }
 }
 
 const TlOptionsPageInfo* TlOptionsForm::DescriptorOf(const QStandardItem* item) {

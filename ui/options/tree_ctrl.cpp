@@ -1,9 +1,14 @@
 #include "ui/options/tree_ctrl.h"
 
 #include <QCoreApplication>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QStyle>
 #include <functional>
+
+#include "shell/desktop/window_utils.h"
 
 namespace {
 
@@ -123,6 +128,32 @@ QStandardItem* TlTreeCtrl::ItemAt(QPoint point) const {
 
 QRect TlTreeCtrl::ItemRect(const QStandardItem* item) const {
     return item != nullptr ? visualRect(item->index()) : QRect();
+}
+
+void TlTreeCtrl::FitFontToItems() {
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    // The room inside the frame: the viewport has its size only once the tree is shown.
+    const int room = contentsRect().width() - 2 * margin;
+    QFont font = this->font();
+    for (int pixels = QFontInfo(font).pixelSize();; font.setPixelSize(--pixels)) {
+        const QFontMetricsF metrics(font);
+        bool fits = true;
+        // Every item, with the indentation of its depth (one level more with root decoration).
+        std::function<void(const QStandardItem*, int)> measure = [&](const QStandardItem* parent,
+                                                                     int depth) {
+            for (int row = 0; row < parent->rowCount(); ++row) {
+                const QStandardItem* item = parent->child(row);
+                fits =
+                    fits && metrics.horizontalAdvance(item->text()) + indentation() * depth <= room;
+                measure(item, depth + 1);
+            }
+        };
+        measure(items_->invisibleRootItem(), rootIsDecorated() ? 1 : 0);
+        if (fits || pixels <= kSmallestFitPixels) {
+            break;
+        }
+    }
+    setFont(font);
 }
 
 bool TlTreeCtrl::ParentAllows(const QModelIndex& index) {

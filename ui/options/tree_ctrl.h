@@ -77,6 +77,8 @@ class TlTreeCtrl : public QTreeView {
     // The item at a point of the viewport, or null.
     QStandardItem* ItemAt(QPoint point) const;
     QRect ItemRect(const QStandardItem* item) const;
+    // Makes the font smaller, if need be, until every item's text is whole at its indentation.
+    void FitFontToItems();
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
