@@ -10,6 +10,7 @@
 #include "reception/mailslot/mailslot_network.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/line_breaks.h"
+#include "resources/strings/builtin_strings.h"
 #include "shell/desktop/sound.h"
 #include "shell/desktop/tray_icon.h"
 #include "shell/desktop/window_utils.h"
@@ -109,8 +110,7 @@ void CMainForm::TellSettingsRepaired() {
     QString body = QString::fromStdString(LoadLocString(strings::kSettingsRepairedText));
     body.replace(QLatin1String("%s"), QString::fromStdString(notice->kept_aside.string()));
     notices_.TellOnce(QStringLiteral("settings-repaired"),
-                      QString::fromStdString(LoadLocString(strings::kSettingsRepairedTitle)),
-                      body);
+                      QString::fromStdString(LoadLocString(strings::kSettingsRepairedTitle)), body);
 }
 
 void CMainForm::BuildTrayMenu() {
