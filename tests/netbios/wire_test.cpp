@@ -301,6 +301,8 @@ TEST(MailslotWriteCodec, TransactionCarriesNameAndDataAndIsCheckedAgainstItsByte
     Bytes beyond = smb;
     beyond[57] = 0xF0;  // data offset past the end
     EXPECT_FALSE(wire::DecodeMailslotWrite(beyond));
+    beyond[57] = 4;  // into the header
+    EXPECT_FALSE(wire::DecodeMailslotWrite(beyond));
     Bytes continued = smb;
     continued[35] = 0x40;  // total data count above this part: a fragment
     EXPECT_FALSE(wire::DecodeMailslotWrite(continued));
