@@ -1,6 +1,6 @@
 #include "bench/service/datagram.h"
 
-#include "tests/service/session_client.h"
+#include "bench/service/session_client.h"
 
 namespace {
 

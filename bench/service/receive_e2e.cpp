@@ -21,7 +21,7 @@
 
 #include "bench/service/child_process.h"
 #include "bench/service/datagram.h"
-#include "tests/service/session_client.h"
+#include "bench/service/session_client.h"
 #include "tests/support/network_namespace.h"
 
 using namespace std::chrono;

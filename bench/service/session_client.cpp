@@ -1,4 +1,4 @@
-#include "tests/service/session_client.h"
+#include "bench/service/session_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

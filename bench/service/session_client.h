@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-// A minimal NetBIOS session client for tests: connects to TCP 139 at an address, asks for a
+// A minimal NetBIOS session client for benchmarks: connects to TCP 139 at an address, asks for a
 // session to NAME<03>, and exchanges whole session messages. Every call has a time limit so a
-// test fails rather than hangs.
+// run fails rather than hangs.
 class SessionClient {
   public:
     SessionClient() = default;
