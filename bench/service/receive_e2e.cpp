@@ -2,8 +2,10 @@
 //  - single-block messages: rate and latency from connect to the JSON line, side by side with a
 //    minimal raw responder doing the same exchange in this process (the floor);
 //  - broadcast datagrams: delivery latency and the rate of a burst;
-//  - idle cost over a period: CPU seconds, wake-ups (context switches) and resident memory.
-// Usage: bench_receive_e2e [messages=2000] [idle-seconds=60]. Bounded in count and time.
+//  - idle cost over a period: CPU seconds, wake-ups (context switches) and resident memory;
+//  - resident memory after one message of very many text blocks (its text is capped).
+// Usage: bench_receive_e2e [messages=2000] [idle-seconds=60] [blocks=400000]. Bounded in count
+// and time.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -202,6 +204,31 @@ ProcessCost Cost(pid_t pid) {
     return c;
 }
 
+// One multi-block message of `blocks` text blocks of 255 bytes, sent without waiting for each
+// reply (a second thread takes them). Returns the length of the line the receiver printed.
+std::size_t SendHugeMessage(int port, int blocks, ChildProcess& receiver) {
+    nbtest::RawPeer c;
+    auto answer = c.Connect(nbtest::Ipv4("127.0.0.1"), static_cast<std::uint16_t>(port))
+                      ? c.Request(kUser)
+                      : std::nullopt;
+    if (!answer || answer->first != 0x82 || !c.SendMessage(smb::Start("BENCH", kUser)) ||
+        !c.ReadMessage()) {
+        return 0;
+    }
+    std::thread replies([&c] {
+        while (c.ReadMessage()) {
+        }
+    });
+    const auto block = smb::Text(1, std::string(255, 'h'));
+    for (int i = 0; i < blocks && c.SendMessage(block); ++i) {
+    }
+    c.SendMessage(smb::End(1));
+    replies.join();
+    std::string line;
+    Clock::time_point t;
+    return receiver.NextLine(line, t, seconds(10)) ? line.size() : 0;
+}
+
 void Print(const char* what, const Figures& f) {
     std::printf("%-34s %6zu done  %9.1f /s  p50 %8.3f ms  p99 %8.3f ms\n", what, f.done, f.rate,
                 f.p50_ms, f.p99_ms);
@@ -212,6 +239,7 @@ void Print(const char* what, const Figures& f) {
 int main(int argc, char** argv) {
     const int messages = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    const int blocks = argc > 3 ? std::atoi(argv[3]) : 400000;
     if (!tolvane::test::EnterPrivateNetworkNamespace()) {
         std::fprintf(stderr, "needs root for a private network namespace\n");
         return 77;
@@ -281,6 +309,12 @@ int main(int argc, char** argv) {
                 after.cpu_seconds - before.cpu_seconds, after.switches - before.switches,
                 static_cast<double>(after.switches - before.switches) / idle_seconds,
                 after.rss_kib);
+    const auto begin_huge = Clock::now();
+    const std::size_t printed = SendHugeMessage(139, blocks, receiver);
+    ProcessCost huge = Cost(receiver.pid());
+    std::printf("%d-block message in %.1f s: a line of %zu bytes, resident %ld KiB (%+ld KiB)\n",
+                blocks, duration<double>(Clock::now() - begin_huge).count(), printed, huge.rss_kib,
+                huge.rss_kib - after.rss_kib);
     auto stop = receiver.Terminate();
     std::printf("SIGTERM to exit: %lld ms\n", static_cast<long long>(stop.count()));
     return 0;

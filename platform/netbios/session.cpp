@@ -14,13 +14,14 @@ namespace platform::netbios {
 
 using Clock = std::chrono::steady_clock;
 
-Session::Session(UniqueFd fd, std::uint8_t lana, std::uint8_t lsn, const wire::NetbiosName& local,
-                 const wire::NetbiosName& remote, Limits limits)
-    : fd_(std::move(fd)),
+Session::Session(UniqueFd&& fd, std::uint8_t lana, std::uint8_t lsn, const wire::NetbiosName& local,
+                 const wire::NetbiosName& remote, std::uint32_t remote_address, Limits limits)
+    : fd_(abort_.valid() ? std::move(fd) : UniqueFd()),
       lana_(lana),
       lsn_(lsn),
       local_(local),
       remote_(remote),
+      remote_address_(remote_address),
       limits_(limits),
       reader_(static_cast<std::uint32_t>(
           std::min<std::size_t>(limits.max_message, wire::kMaxSessionLength))),

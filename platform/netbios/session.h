@@ -23,10 +23,16 @@ class Session {
     struct Limits {
         std::chrono::milliseconds idle{30000};
         std::size_t max_message = 64 * 1024;
+        // Past this the stack ends the session once another sender waits for its name
+        // (time_point::max(): never).
+        std::chrono::steady_clock::time_point deadline =
+            std::chrono::steady_clock::time_point::max();
     };
 
-    Session(UniqueFd fd, std::uint8_t lana, std::uint8_t lsn, const wire::NetbiosName& local,
-            const wire::NetbiosName& remote, Limits limits);
+    // Out of descriptors for its abort signal the session is not valid() and leaves fd to the
+    // caller.
+    Session(UniqueFd&& fd, std::uint8_t lana, std::uint8_t lsn, const wire::NetbiosName& local,
+            const wire::NetbiosName& remote, std::uint32_t remote_address, Limits limits);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -49,23 +55,28 @@ class Session {
 
     // NRC_GOODRET while the session is open, else the code it ended with.
     std::uint8_t state() const { return ended_.load(); }
+    bool valid() const { return abort_.valid(); }
     std::uint8_t lana() const { return lana_; }
     std::uint8_t lsn() const { return lsn_; }
+    std::chrono::steady_clock::time_point deadline() const { return limits_.deadline; }
     const wire::NetbiosName& local_name() const { return local_; }
     const wire::NetbiosName& remote_name() const { return remote_; }
+    std::uint32_t remote_address() const { return remote_address_; }
 
   private:
     enum class Wait { Ready, Aborted, TimedOut, Failed };
     Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
 
+    // Made first: when it cannot be made, the descriptor is not taken.
+    platform::Event abort_{platform::Event::Mode::ManualReset, std::nothrow};
     UniqueFd fd_;
     const std::uint8_t lana_;
     const std::uint8_t lsn_;
     const wire::NetbiosName local_;
     const wire::NetbiosName remote_;
+    const std::uint32_t remote_address_;
     const Limits limits_;
     std::atomic<std::uint8_t> ended_{0};
-    platform::Event abort_{platform::Event::Mode::ManualReset};
 
     std::mutex receive_mutex_;  // one receive at a time; guards the fields below
     wire::SessionStreamReader reader_;

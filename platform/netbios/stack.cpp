@@ -6,6 +6,7 @@
 #include <random>
 
 #include "platform/codepage/codepage.h"
+#include "platform/netbios/port_holder.h"
 #include "platform/netbios/stack_impl.h"
 #include "platform/system/system.h"
 
@@ -31,7 +32,11 @@ std::string DescribeBindProblem(const BindProblem& problem) {
         case EPERM:
             return text + "permission denied (needs CAP_NET_BIND_SERVICE)";
         case EADDRINUSE:
-            return text + "in use by another program (Samba's nmbd/smbd?)";
+            if (const auto holder = FindPortHolder(problem.port)) {
+                return text + "in use by " + holder->program + " (pid " +
+                       std::to_string(holder->pid) + ")";
+            }
+            return text + "in use by another program";
         default:
             return text + std::strerror(problem.error);
     }

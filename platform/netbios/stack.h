@@ -26,8 +26,9 @@ struct BindProblem {
     bool operator==(const BindProblem&) const = default;
 };
 
-// "port 139: permission denied (needs CAP_NET_BIND_SERVICE)", "port 137: in use by another
-// program (Samba's nmbd/smbd?)", or the system's text for other errors.
+// "port 139: permission denied (needs CAP_NET_BIND_SERVICE)", "port 137: in use by nmbd (pid
+// 812)" (or "by another program" when the holder cannot be seen), or the system's text for other
+// errors.
 std::string DescribeBindProblem(const BindProblem& problem);
 
 class Stack {
@@ -47,9 +48,23 @@ class Stack {
         // A session whose peer sends nothing for this long is ended.
         std::chrono::milliseconds session_idle{30000};
         // Session requests for a held name with no listen pending wait this long, at most this
-        // many per name, for the next listen.
-        std::chrono::milliseconds listen_wait{5000};
+        // many per name, for the next listen. When the queue is full, the newest request of the
+        // address that holds most of it is refused (0x83) rather than the newcomer, unless the
+        // newcomer's address holds as many.
+        std::chrono::milliseconds listen_wait{8000};
         std::size_t listen_queue = 64;
+        // Bounds against hostile or broken peers. A new connection has session_request_wait to
+        // send its session request; at most max_incoming connections wait for theirs, at most
+        // max_incoming_per_address from one address; past either bound the oldest connection of
+        // the address holding most is refused, never the newcomer. A session taken by a listen
+        // that is still open conversation_limit after its positive response is ended as soon as
+        // another sender waits for its name (0: never), so that one sender can hold a name for
+        // seconds, not for good; listen_wait is longer than that, so that the senders queued
+        // behind it are still served.
+        std::chrono::milliseconds session_request_wait{3000};
+        std::size_t max_incoming = 256;
+        std::size_t max_incoming_per_address = 32;
+        std::chrono::milliseconds conversation_limit{2000};
         // A session message above this ends its session: nothing buffers it.
         std::size_t max_session_message = 64 * 1024;
         // Mailslot writes from the network: data above this is dropped; datagrams the local

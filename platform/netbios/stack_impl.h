@@ -46,11 +46,17 @@ class Stack::Impl {
 
     static constexpr std::size_t kDefaultSessions = 16;
     static constexpr std::size_t kDefaultNames = 8;
-    static constexpr std::size_t kMaxIncoming = 64;
     static constexpr std::size_t kMaxLingering = 256;
     static constexpr std::size_t kMaxRequestSize = 600;  // two names with the longest scopes
     static constexpr std::chrono::milliseconds kLingerTime{2000};
     static constexpr std::chrono::milliseconds kCallTimeout{5000};
+    // An address whose session ran past its conversation limit while others waited comes after
+    // every other waiting address for this long.
+    static constexpr std::chrono::milliseconds kOverrunMemory{30000};
+    static constexpr std::size_t kMaxOverrunAddresses = 1024;
+    // Pauses of the listening socket while accepting fails for want of descriptors or memory.
+    static constexpr std::chrono::milliseconds kMinAcceptPause{50};
+    static constexpr std::chrono::milliseconds kMaxAcceptPause{1000};
 
   private:
     using Lock = std::unique_lock<std::mutex>;
@@ -69,6 +75,8 @@ class Stack::Impl {
         std::uint64_t generation = 0;
         std::uint16_t registration_id = 0;
         bool refused = false;
+        // Until then a negative answer to our claim still means another node holds the name.
+        Clock::time_point late_answers_until;
         std::deque<PendingListen> listens;
     };
     struct Lana {
@@ -86,6 +94,7 @@ class Stack::Impl {
         std::uint64_t id = 0;  // descriptor numbers are reused; ids are not
         UniqueFd fd;
         std::uint32_t local_address = 0;
+        std::uint32_t remote_address = 0;
         std::array<std::uint8_t, kMaxRequestSize> buffer{};
         std::size_t have = 0;
         std::size_t need = wire::kSessionHeaderSize;
@@ -98,6 +107,7 @@ class Stack::Impl {
         std::uint8_t lana = 0;
         NetbiosName called{};
         NetbiosName calling{};
+        std::uint32_t remote_address = 0;
         Clock::time_point deadline;
     };
     struct Lingering {
@@ -168,10 +178,21 @@ class Stack::Impl {
     std::uint8_t SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const;
     // Gives a session request to the first matching listen of the name; false when none.
     bool OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd, const NetbiosName& called,
-                       const NetbiosName& calling, Completions& done);
+                       const NetbiosName& calling, std::uint32_t remote_address, Completions& done);
     void CompleteListen(NameEntry& entry, std::size_t index, std::uint8_t code, Completions& done);
     // Answers negatively and closes once the answer is out.
     void Refuse(UniqueFd fd, std::uint8_t error);
+    // A new session on fd, or null (fd left open) when the process is out of descriptors.
+    std::shared_ptr<Session> NewSession(UniqueFd& fd, std::uint8_t lana, std::uint8_t lsn,
+                                        const NetbiosName& local, const NetbiosName& remote,
+                                        std::uint32_t remote_address, bool listened);
+    // Calls fn with every open session whose name another sender waits for.
+    void ForEachContendedSession(const std::function<void(Session&)>& fn) const;
+    // Drops what one address holds beyond the bounds before a connection from remote is taken.
+    void MakeRoomForIncoming(std::uint32_t remote);
+    // Refuses a waiting request of the address holding most of the name's full queue; false
+    // when that is the newcomer's own address (the newcomer is then the one refused).
+    bool MakeRoomInQueue(std::uint8_t lana, const NetbiosName& called, std::uint32_t remote);
     void CloseGracefully(UniqueFd fd);
 
     // The thread (stack_loop.cpp).
@@ -190,7 +211,7 @@ class Stack::Impl {
     void HandleNameService(std::span<const std::uint8_t> bytes, const UdpSource& from,
                            Completions& done);
     void HandleDatagram(std::span<const std::uint8_t> bytes, const UdpSource& from);
-    void AcceptConnections();
+    void AcceptConnections(Clock::time_point now);
     // Reads what has arrived of the session request; false once the connection is dealt with.
     bool ReadIncoming(Incoming& in, Completions& done);
     void HandleSessionRequest(Incoming& in, const wire::SessionRequest& request, Completions& done);
@@ -219,6 +240,8 @@ class Stack::Impl {
     std::vector<BindProblem> reported_problems_;
     Clock::time_point next_bind_try_;
     Clock::time_point next_interface_scan_;
+    Clock::time_point accept_paused_until_;
+    std::chrono::milliseconds accept_pause_{0};
 
     LanaNumbers lana_numbers_;
     std::map<std::uint8_t, Lana> lanas_;
@@ -233,6 +256,7 @@ class Stack::Impl {
     std::atomic<bool> session_bound_{false};
     std::deque<Incoming> incoming_;
     std::deque<Queued> queued_;
+    std::map<std::uint32_t, Clock::time_point> overran_;  // address -> until when
     std::vector<Lingering> lingering_;
     std::vector<Repeated> repeated_;
     std::map<std::uint16_t, Query> queries_;

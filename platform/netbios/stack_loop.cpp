@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <set>
 
 #include "platform/netbios/stack_impl.h"
@@ -135,6 +136,10 @@ Clock::time_point Stack::Impl::NextDeadline(Clock::time_point now) const {
     for (const auto& r : repeated_) {
         next = std::min(next, r.next);
     }
+    if (accept_paused_until_ > now) {
+        next = std::min(next, accept_paused_until_);
+    }
+    ForEachContendedSession([&](Session& s) { next = std::min(next, s.deadline()); });
     if (auto retry = delivery_.NextRetry()) {
         next = std::min(next, *retry);
     }
@@ -161,6 +166,15 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
         }
     }
     std::erase_if(lingering_, [&](const Lingering& l) { return l.deadline <= now; });
+    std::erase_if(overran_, [&](const auto& o) { return o.second <= now; });
+    ForEachContendedSession([&](Session& s) {
+        if (s.deadline() <= now) {
+            s.Abort(NRC_SABORT);  // its port listens again and takes the next sender
+            if (overran_.size() < kMaxOverrunAddresses) {
+                overran_[s.remote_address()] = now + kOverrunMemory;
+            }
+        }
+    });
     for (auto& r : repeated_) {
         if (r.next > now) {
             continue;
@@ -175,21 +189,75 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
     delivery_.Retry(now);
 }
 
-void Stack::Impl::AcceptConnections() {
+void Stack::Impl::ForEachContendedSession(const std::function<void(Session&)>& fn) const {
+    if (queued_.empty()) {
+        return;
+    }
+    std::lock_guard table(sessions_mutex_);
+    for (const auto& entry : sessions_) {
+        const Session& session = *entry.second;
+        if (session.state() == NRC_GOODRET &&
+            std::any_of(queued_.begin(), queued_.end(), [&](const Queued& q) {
+                return q.lana == session.lana() && q.called == session.local_name();
+            })) {
+            fn(*entry.second);
+        }
+    }
+}
+
+void Stack::Impl::MakeRoomForIncoming(std::uint32_t remote) {
+    std::map<std::uint32_t, std::size_t> held;
+    for (const auto& in : incoming_) {
+        ++held[in.remote_address];
+    }
+    std::uint32_t victim = remote;
+    if (held[remote] < config_.max_incoming_per_address) {
+        if (incoming_.size() < config_.max_incoming) {
+            return;
+        }
+        victim = std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) {
+                     return a.second < b.second;
+                 })->first;
+    }
+    // The list is in arrival order: the first match is that address's oldest.
+    auto it = std::find_if(incoming_.begin(), incoming_.end(),
+                           [&](const Incoming& in) { return in.remote_address == victim; });
+    if (it != incoming_.end()) {
+        Refuse(std::move(it->fd), wire::session_error::kInsufficientResources);
+        incoming_.erase(it);
+    }
+}
+
+void Stack::Impl::AcceptConnections(Clock::time_point now) {
     for (int i = 0; i < kPacketsPerWake; ++i) {
-        const int fd =
-            ::accept4(session_listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        sockaddr_in remote{};
+        socklen_t remote_size = sizeof remote;
+        const int fd = ::accept4(session_listener_.get(), reinterpret_cast<sockaddr*>(&remote),
+                                 &remote_size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
             }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                accept_pause_ = {};
+                return;
+            }
+            // Out of descriptors (or memory): the connection stays queued and the listener
+            // readable, so polling it again at once would spin. A finished connection gives up
+            // its descriptor; failing that, the listener rests while the rest goes on.
+            if ((errno == EMFILE || errno == ENFILE) && !lingering_.empty()) {
+                lingering_.erase(lingering_.begin());
+                continue;
+            }
+            accept_pause_ = std::clamp(accept_pause_ * 2, kMinAcceptPause, kMaxAcceptPause);
+            accept_paused_until_ = now + accept_pause_;
             return;
         }
+        accept_pause_ = {};
         UniqueFd connection(fd);
         sockaddr_in local{};
         socklen_t size = sizeof local;
-        if (incoming_.size() >= kMaxIncoming ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
             continue;  // closes it
         }
         SetNoDelay(fd);
@@ -197,7 +265,9 @@ void Stack::Impl::AcceptConnections() {
         in.id = next_connection_id_++;
         in.fd = std::move(connection);
         in.local_address = ntohl(local.sin_addr.s_addr);
-        in.deadline = Clock::now() + config_.session_idle;
+        in.remote_address = ntohl(remote.sin_addr.s_addr);
+        in.deadline = now + config_.session_request_wait;
+        MakeRoomForIncoming(in.remote_address);
         incoming_.push_back(std::move(in));
         // The request usually arrives with the connection; read it without another poll.
         if (!ReadIncoming(incoming_.back(), deferred_)) {
@@ -288,7 +358,8 @@ void Stack::Impl::Run() {
         fds.push_back({wake_.fd(), POLLIN, 0});
         fds.push_back({name_socket_.get(), POLLIN, 0});
         fds.push_back({datagram_socket_.get(), POLLIN, 0});
-        fds.push_back({session_listener_.get(), POLLIN, 0});
+        const bool accepting = now >= accept_paused_until_;
+        fds.push_back({accepting ? session_listener_.get() : -1, POLLIN, 0});
         ids.clear();
         for (const auto& in : incoming_) {
             fds.push_back({in.fd.get(), POLLIN, 0});
@@ -340,7 +411,7 @@ void Stack::Impl::Run() {
             }
         }
         if (fds[3].revents && session_listener_) {
-            AcceptConnections();
+            AcceptConnections(Clock::now());
         }
         // The lists may have changed while unlocked (a listen took a waiting request, its session
         // ended and the descriptor's number went to a new connection): find each entry again by

@@ -265,7 +265,10 @@ std::uint8_t Stack::Impl::AddName(NCB* ncb) {
     }
     // Nobody objected: claim the name once more, now as its owner.
     Broadcast(*FindLana(lana_number), name_socket_.get(), config_.name_port, request(true));
-    current()->state = NameEntry::State::Held;
+    NameEntry* held = current();
+    held->state = NameEntry::State::Held;
+    held->late_answers_until =
+        Clock::now() + config_.registration_retries * config_.registration_interval;
     ncb->ncb_num = number;
     return NRC_GOODRET;
 }
@@ -398,14 +401,20 @@ void Stack::Impl::HandleNameService(std::span<const std::uint8_t> bytes, const U
                 if (answered != nullptr && *answered != name) {
                     continue;
                 }
-                if (entry.state == NameEntry::State::Registering &&
-                    entry.registration_id == packet->trn_id) {
+                // Only an answer to a registration of ours counts: a demand nothing of ours
+                // provoked, from anyone, is ignored, as hardened nodes do, so that no host can
+                // take the name away by asking for it.
+                if (entry.registration_id != packet->trn_id) {
+                    continue;
+                }
+                if (entry.state == NameEntry::State::Registering) {
                     entry.refused = true;  // another node owns it
                     changed_.notify_all();
                 } else if (entry.state == NameEntry::State::Held && answered != nullptr &&
-                           rcode == wire::ns_rcode::kConflict) {
-                    // Lost to a conflict: no longer ours to defend or to take sessions on. The
-                    // owner deletes and registers it again.
+                           Clock::now() < entry.late_answers_until) {
+                    // Another node answered our claim late: it holds the name too. No longer
+                    // ours to defend or to take sessions on; the owner deletes and registers it
+                    // again.
                     entry.state = NameEntry::State::Conflict;
                     FailListens(entry, NRC_INUSE, done);
                     RefuseQueued(lana->number, name, wire::session_error::kCalledNotPresent);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "platform/netbios/stack_impl.h"
 #include "platform/netbios/wire/session.h"
@@ -75,9 +76,22 @@ void Stack::Impl::Refuse(UniqueFd fd, std::uint8_t error) {
     CloseGracefully(std::move(fd));
 }
 
+std::shared_ptr<Session> Stack::Impl::NewSession(UniqueFd& fd, std::uint8_t lana, std::uint8_t lsn,
+                                                 const NetbiosName& local,
+                                                 const NetbiosName& remote,
+                                                 std::uint32_t remote_address, bool listened) {
+    Session::Limits limits{config_.session_idle, config_.max_session_message};
+    if (listened && config_.conversation_limit.count() > 0) {
+        limits.deadline = Clock::now() + config_.conversation_limit;
+    }
+    auto session =
+        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, remote_address, limits);
+    return session->valid() ? session : nullptr;  // else fd is still ours
+}
+
 bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
                                 const NetbiosName& called, const NetbiosName& calling,
-                                Completions& done) {
+                                std::uint32_t remote_address, Completions& done) {
     std::size_t index = 0;
     while (index < entry.listens.size() && !CallerMatches(*entry.listens[index].ncb, calling)) {
         ++index;
@@ -92,14 +106,17 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
         return true;
     }
     const auto positive = wire::EncodePositiveSessionResponse();
-    if (::send(fd.get(), positive.data(), positive.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
-        static_cast<ssize_t>(positive.size())) {
-        fd.reset();  // the caller is gone; the listen stays for the next one
+    const int raw = fd.get();
+    auto session = NewSession(fd, lana.number, lsn, called, calling, remote_address, true);
+    if (!session) {
+        Refuse(std::move(fd), wire::session_error::kInsufficientResources);
         return true;
     }
-    AddSession(std::make_shared<Session>(
-        std::move(fd), lana.number, lsn, called, calling,
-        Session::Limits{config_.session_idle, config_.max_session_message}));
+    if (::send(raw, positive.data(), positive.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(positive.size())) {
+        return true;  // the caller is gone; the listen stays for the next one
+    }
+    AddSession(std::move(session));
     NCB* ncb = entry.listens[index].ncb;
     ncb->ncb_lsn = lsn;
     ncb->ncb_num = entry.number;
@@ -116,19 +133,43 @@ void Stack::Impl::HandleSessionRequest(Incoming& in, const wire::SessionRequest&
         Refuse(std::move(in.fd), wire::session_error::kCalledNotPresent);
         return;
     }
-    if (OfferToListen(*lana, *entry, in.fd, request.called, request.calling, done)) {
+    if (OfferToListen(*lana, *entry, in.fd, request.called, request.calling, in.remote_address,
+                      done)) {
         return;
     }
     const auto waiting = std::count_if(queued_.begin(), queued_.end(), [&](const Queued& q) {
         return q.lana == lana->number && q.called == request.called;
     });
-    if (static_cast<std::size_t>(waiting) >= config_.listen_queue) {
+    if (static_cast<std::size_t>(waiting) >= config_.listen_queue &&
+        !MakeRoomInQueue(lana->number, request.called, in.remote_address)) {
         Refuse(std::move(in.fd), wire::session_error::kInsufficientResources);
         return;
     }
     // The name's owner is busy with another session: wait for its next listen.
     queued_.push_back({in.id, std::move(in.fd), lana->number, request.called, request.calling,
-                       Clock::now() + config_.listen_wait});
+                       in.remote_address, Clock::now() + config_.listen_wait});
+}
+
+bool Stack::Impl::MakeRoomInQueue(std::uint8_t lana, const NetbiosName& called,
+                                  std::uint32_t remote) {
+    std::map<std::uint32_t, std::size_t> held;
+    for (const auto& q : queued_) {
+        if (q.lana == lana && q.called == called) {
+            ++held[q.remote_address];
+        }
+    }
+    auto most = std::max_element(held.begin(), held.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (most == held.end() || most->second <= held[remote]) {
+        return false;
+    }
+    // Its newest: the ones that waited longest are nearest to being served.
+    auto it = std::find_if(queued_.rbegin(), queued_.rend(), [&](const Queued& q) {
+        return q.lana == lana && q.called == called && q.remote_address == most->first;
+    });
+    Refuse(std::move(it->fd), wire::session_error::kInsufficientResources);
+    queued_.erase(std::next(it).base());
+    return true;
 }
 
 std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
@@ -166,19 +207,33 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     ncb->ncb_retcode = NRC_PENDING;
     ncb->ncb_cmd_cplt = NRC_PENDING;
     entry.listens.push_back({ncb, sync});
-    // Requests that arrived while no listen was pending go first, in their order.
-    for (auto q = queued_.begin(); q != queued_.end() && !entry.listens.empty();) {
-        if (q->lana != lana->number || q->called != name ||
-            !std::any_of(entry.listens.begin(), entry.listens.end(), [&](const PendingListen& p) {
-                return CallerMatches(*p.ncb, q->calling);
-            })) {
-            ++q;
-            continue;
+    // Requests that arrived while no listen was pending go first, in their order, except that
+    // addresses whose last session overran its limit wait until the others are served.
+    const auto now = Clock::now();
+    auto overran = [&](std::uint32_t address) {
+        auto o = overran_.find(address);
+        return o != overran_.end() && o->second > now;
+    };
+    while (!entry.listens.empty()) {
+        auto next = queued_.end();
+        for (auto q = queued_.begin(); q != queued_.end(); ++q) {
+            if (q->lana == lana->number && q->called == name &&
+                std::any_of(
+                    entry.listens.begin(), entry.listens.end(),
+                    [&](const PendingListen& p) { return CallerMatches(*p.ncb, q->calling); }) &&
+                (next == queued_.end() ||
+                 (overran(next->remote_address) && !overran(q->remote_address)))) {
+                next = q;
+            }
         }
-        UniqueFd fd = std::move(q->fd);
-        const NetbiosName calling = q->calling;
-        q = queued_.erase(q);
-        OfferToListen(*lana, entry, fd, name, calling, done);
+        if (next == queued_.end()) {
+            break;
+        }
+        UniqueFd fd = std::move(next->fd);
+        const NetbiosName calling = next->calling;
+        const std::uint32_t remote = next->remote_address;
+        queued_.erase(next);
+        OfferToListen(*lana, entry, fd, name, calling, remote, done);
     }
     if (sync) {
         // Completed by a session, by the name's deletion or by the stack stopping.
@@ -255,9 +310,11 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (lsn == 0) {
         return lana ? NRC_LOCTFUL : NRC_BRIDGE;
     }
-    AddSession(std::make_shared<Session>(
-        std::move(fd), lana_number, lsn, local, remote,
-        Session::Limits{config_.session_idle, config_.max_session_message}));
+    auto session = NewSession(fd, lana_number, lsn, local, remote, address, false);
+    if (!session) {
+        return NRC_NORESOURCES;
+    }
+    AddSession(std::move(session));
     ncb->ncb_lsn = lsn;
     return NRC_GOODRET;
 }

@@ -36,8 +36,13 @@ Event::Event(Mode mode, bool signalled)
     }
 }
 
+Event::Event(Mode mode, std::nothrow_t)
+    : mode_(mode), fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
 Event::~Event() {
-    ::close(fd_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
 }
 
 void Event::Set() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <new>
 #include <span>
 
 namespace platform {
@@ -11,7 +12,10 @@ class Event {
   public:
     enum class Mode { ManualReset, AutoReset };
 
+    // Throws std::system_error when the process is out of descriptors.
     explicit Event(Mode mode = Mode::ManualReset, bool signalled = false);
+    // Does not throw: when no descriptor can be made the event is not valid.
+    Event(Mode mode, std::nothrow_t);
     ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
@@ -22,6 +26,7 @@ class Event {
     bool IsSet();
 
     Mode mode() const { return mode_; }
+    bool valid() const { return fd_ >= 0; }
     int fd() const { return fd_; }
 
     // Consumes the signal of an auto-reset event that a poll found readable; false when another

@@ -104,9 +104,13 @@ bool CNetbiosName::ReceiveData(CConnection* connection, CDataBuffer& buffer) {
     nb::NCB ncb = BlankNcb(nb::NCBRECV, lana_);
     ncb.ncb_lsn = c->lsn();
     ncb.ncb_buffer = buffer.Data();
-    ncb.ncb_length = CDataBuffer::kCapacity;
     SetName(ncb.ncb_name, wire_name_, kMessengerSuffix);
-    std::uint8_t code = nb::Netbios(&ncb);
+    std::uint8_t code;
+    do {
+        // An empty session message carries no unit: the next one is the unit.
+        ncb.ncb_length = CDataBuffer::kCapacity;
+        code = nb::Netbios(&ncb);
+    } while (code == nb::NRC_GOODRET && ncb.ncb_length == 0);
     if (code != nb::NRC_GOODRET) {
         // Includes a message longer than the buffer: no unit of these exchanges is, so the
         // conversation is not one we can follow.

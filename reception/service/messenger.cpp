@@ -1,6 +1,7 @@
 #include "reception/service/messenger.h"
 
 #include <algorithm>
+#include <system_error>
 #include <typeinfo>
 
 #include "platform/codepage/codepage.h"
@@ -21,6 +22,21 @@ namespace {
 constexpr std::uint8_t kMessengerNameType = 0x03;
 
 std::atomic<std::uint16_t> g_group_counter{0};
+
+// Appends what fits of block below the text cap, cut at a character boundary; false once the
+// cap is reached, so that nothing from later blocks lands after a gap.
+bool AppendCapped(std::string& text, const std::string& block) {
+    std::size_t n = std::min(block.size(), CMessenger::kMaxMessageText - text.size());
+    if (n == block.size()) {
+        text += block;
+        return true;
+    }
+    while (n > 0 && (static_cast<unsigned char>(block[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    text.append(block, 0, n);
+    return false;
+}
 
 }  // namespace
 
@@ -52,28 +68,45 @@ void CMessenger::Stop() {
 
 void CMessenger::ServiceLoop(TlThread* thread) {
     platform::Event* refresh[] = {&refresh_};
+    bool complete = true;
     while (!thread->IsStopRequested()) {
-        if (thread->Wait(refresh, platform::kInfinite) && !thread->IsStopRequested()) {
+        // A rebuild that could not make every port is tried again after the open pause.
+        const bool refreshed =
+            thread->Wait(refresh, complete ? platform::kInfinite : options_.open_retry_ms);
+        if ((refreshed || !complete) && !thread->IsStopRequested()) {
             ClosePorts();
-            OpenPorts();
+            complete = OpenPorts();
             ++rebuilds_;
         }
     }
     ClosePorts();
 }
 
-void CMessenger::AddPort(std::unique_ptr<CPort> port) {
+bool CMessenger::AddPort(const std::function<std::unique_ptr<CPort>()>& make) {
+    // Out of descriptors, a port's events or thread cannot be made: no reason to end the program.
+    std::unique_ptr<CPort> port;
+    try {
+        port = make();
+    } catch (const std::system_error&) {
+        return false;
+    }
+
     port->accept_handler = [](CConnection*) {};
     port->connection_handler = [this](CConnection* c) { OnConnection(c); };
     CPort* p = port.get();
     ports_.push_back(std::move(port));
     port_count_ = ports_.size();
-    p->Start();
+    try {
+        p->Start();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
-void CMessenger::OpenPorts() {
+bool CMessenger::OpenPorts() {
     if (network_ == nullptr) {
-        return;
+        return true;
     }
     // Names are compared as they go on the wire: a host name cut to 15 bytes and a user of the
     // same name are one name, and two ports for it would take its registration from each other
@@ -81,6 +114,7 @@ void CMessenger::OpenPorts() {
     namespace cp = platform::codepage;
     const auto computer = cp::NetbiosName(computer_name_);
     const auto user = cp::NetbiosName(user_name_);
+    bool complete = true;
     {
         std::lock_guard guard(network_->lock());
         for (const auto& entry : network_->current()) {
@@ -89,18 +123,25 @@ void CMessenger::OpenPorts() {
                 continue;
             }
             interface->Reset();
+            auto name_port = [&](const std::string& name) {
+                return AddPort([&] {
+                    return std::make_unique<CNetbiosName>(name, kMessengerNameType, interface,
+                                                          options_.open_retry_ms);
+                });
+            };
             if (computer) {
-                AddPort(std::make_unique<CNetbiosName>(computer_name_, kMessengerNameType,
-                                                       interface, options_.open_retry_ms));
+                complete = name_port(computer_name_) && complete;
             }
             if (user && user != computer) {
-                AddPort(std::make_unique<CNetbiosName>(user_name_, kMessengerNameType, interface,
-                                                       options_.open_retry_ms));
+                complete = name_port(user_name_) && complete;
             }
         }
     }
-    AddPort(std::make_unique<CMailslot>(options_.mailslot_name, options_.open_retry_ms,
-                                        options_.mailslot_poll_ms));
+    return AddPort([&] {
+               return std::make_unique<CMailslot>(options_.mailslot_name, options_.open_retry_ms,
+                                                  options_.mailslot_poll_ms);
+           }) &&
+           complete;
 }
 
 void CMessenger::ClosePorts() {
@@ -170,8 +211,10 @@ std::optional<ReceivedMessage> CMessenger::ReadMultiBlock(CConnection* connectio
     connection->SendPdu(start_reply);
 
     CSmbPdu_sendtxt text;
+    bool room = true;
     while (connection->ReceivePdu(text) && text.command == smb::kSendText) {
-        message.text += text.text;
+        // Every block is answered; what comes past the cap is dropped.
+        room = room && AppendCapped(message.text, text.text);
         CSmbPdu_sendtxt text_reply;
         text_reply.Reset();
         if (!connection->SendPdu(text_reply)) {

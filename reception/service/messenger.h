@@ -56,6 +56,9 @@ class CMessenger {
     // Number of rebuilds finished.
     std::size_t RebuildCount() const { return rebuilds_.load(); }
 
+    // The text kept of one multi-block message; blocks past it are answered and dropped.
+    static constexpr std::size_t kMaxMessageText = 64 * 1024;
+
     // The next message group id: 1 for the first multi-block message of the run, wrapping after
     // 65535 to 0. Shared by every port.
     static std::uint16_t NextGroupId();
@@ -65,9 +68,10 @@ class CMessenger {
     class PortList : public std::vector<std::unique_ptr<CPort>>, public TlShareableObject {};
 
     void ServiceLoop(TlThread* thread);
-    void OpenPorts();
+    // False when a port could not be made (the process is out of descriptors or threads).
+    bool OpenPorts();
     void ClosePorts();
-    void AddPort(std::unique_ptr<CPort> port);
+    bool AddPort(const std::function<std::unique_ptr<CPort>()>& make);
     void OnConnection(CConnection* connection);
     std::optional<ReceivedMessage> ReadSmbSession(CConnection* connection);
     std::optional<ReceivedMessage> ReadSingleBlock(CConnection* connection,

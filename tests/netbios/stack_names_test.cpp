@@ -3,7 +3,7 @@
 #include "platform/netbios/wire/name_service.h"
 #include "tests/netbios/netbios_test_util.h"
 
-// The name service as other nodes see it (answers, defence, node status, conflicts), adapter
+// The name service as other nodes see it (answers, defence, node status), adapter
 // commands, and ports that cannot be bound.
 using namespace nbtest;
 using namespace std::chrono_literals;
@@ -55,24 +55,6 @@ TEST_F(NetbiosNames, HeldNamesAreAnsweredAndDefendedOthersAreNot) {
     EXPECT_EQ(names->names[0].name, lena);
     EXPECT_EQ(names->names[1].name, wire::MakeName("MARK", 3));
     EXPECT_EQ(names->names[0].flags, wire::kActiveFlag);
-}
-
-TEST_F(NetbiosNames, ANameLostToAConflictFailsItsListensWithAnUnusableCode) {
-    Start();
-    ASSERT_EQ(Submit(nb::NCBADDNAME, "NINA"), nb::NRC_GOODRET);
-    AsyncListen listen(*stack_, lana_, "NINA");
-    ASSERT_EQ(listen.submitted, nb::NRC_PENDING);
-    udp_->SendTo(loopback_, 137, wire::EncodeConflictDemand(0x5555, wire::MakeName("NINA", 3)));
-    ASSERT_TRUE(listen.Wait());
-    // The reception port re-registers on these codes; a passing code would make it spin.
-    EXPECT_EQ(listen.ncb.ncb_retcode, nb::NRC_INUSE);
-    EXPECT_EQ(Submit(nb::NCBLISTEN, "NINA"), nb::NRC_INUSE);
-    EXPECT_FALSE(Ask(wire::EncodeQueryRequest(0x6666, wire::MakeName("NINA", 3), false)))
-        << "a name in conflict is not claimed";
-
-    EXPECT_EQ(Submit(nb::NCBDELNAME, "NINA"), nb::NRC_GOODRET);
-    EXPECT_EQ(Submit(nb::NCBADDNAME, "NINA"), nb::NRC_GOODRET);
-    EXPECT_TRUE(Ask(wire::EncodeQueryRequest(0x7777, wire::MakeName("NINA", 3), false)));
 }
 
 TEST_F(NetbiosNames, AdapterCommandsAndInvalidNames) {
@@ -134,6 +116,8 @@ TEST_F(NetbiosNames, PortsHeldByOthersAreReportedAndTakenOnceFree) {
     Start(config);
     const auto problems = stack_->BindProblems();
     ASSERT_EQ(problems, (std::vector<nb::BindProblem>{{137, EADDRINUSE}}));
+    EXPECT_EQ(nb::DescribeBindProblem(problems[0]),
+              "port 137: in use by test_netbios_st (pid " + std::to_string(::getpid()) + ")");
     EXPECT_NE(Submit(nb::NCBADDNAME, "QUINN"), nb::NRC_GOODRET);
     blocker.reset();
     EXPECT_EQ(Submit(nb::NCBADDNAME, "QUINN"), nb::NRC_GOODRET) << "the add tries the port again";

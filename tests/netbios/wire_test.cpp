@@ -236,6 +236,7 @@ TEST(MailslotWriteCodec, TransactionCarriesNameAndDataAndIsCheckedAgainstItsByte
         return b;
     };
     EXPECT_FALSE(wire::DecodeMailslotWrite(changed({{57, 0xF0}}))) << "data past the end";
+    EXPECT_FALSE(wire::DecodeMailslotWrite(changed({{57, 4}}))) << "data in the header";
     EXPECT_FALSE(wire::DecodeMailslotWrite(changed({{35, 0x40}}))) << "a fragment";
     EXPECT_FALSE(wire::DecodeMailslotWrite(changed({{61, 2}}))) << "not a write";
     EXPECT_FALSE(

@@ -7,11 +7,13 @@
 
 #include "platform/netbios/stack.h"
 
-// Installs the process's NetBIOS stack (on the given interfaces, or all) and tells the user,
-// once per change, which ports it cannot bind, why, and what to do about it.
+// Installs the process's NetBIOS stack (on the given interfaces, or all; datagrams to the given
+// computer name, or this computer's) and tells the user, once per change, which ports it cannot
+// bind, why, and what to do about it.
 class PortProblemReporter {
   public:
-    explicit PortProblemReporter(const std::vector<std::string>& interfaces);
+    PortProblemReporter(const std::vector<std::string>& interfaces,
+                        const std::string& computer_name);
     ~PortProblemReporter();
 
     // Writes one line when the set of unbindable ports changed since the last call.

@@ -68,9 +68,6 @@ std::optional<MailslotWrite> DecodeMailslotWrite(std::span<const std::uint8_t> s
     if (count < total) {
         return std::nullopt;
     }
-    if (offset > smb.size() || smb.size() - offset < count) {
-        return std::nullopt;
-    }
     const std::size_t bytes_at = byte_count_at + 2;
     const std::size_t bytes_size =
         std::min<std::size_t>(Le16(smb, byte_count_at), smb.size() - bytes_at);
@@ -81,6 +78,12 @@ std::optional<MailslotWrite> DecodeMailslotWrite(std::span<const std::uint8_t> s
     }
     m.name.assign(bytes.begin(), nul);
     if (m.name.size() > kMaxNameSize || !StartsWithMailslot(m.name)) {
+        return std::nullopt;
+    }
+    // The data lies in the data bytes after the name: never in the header, the parameter words
+    // or the name.
+    const std::size_t data_at = bytes_at + m.name.size() + 1;
+    if (offset < data_at || offset > smb.size() || smb.size() - offset < count) {
         return std::nullopt;
     }
     m.data = smb.subspan(offset, count);

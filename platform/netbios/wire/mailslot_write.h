@@ -26,7 +26,7 @@ struct MailslotWrite {
 };
 
 // nullopt unless the bytes hold a whole, unfragmented write-mailslot transaction whose name
-// starts with \MAILSLOT\ (any case) and whose data lies inside the bytes.
+// starts with \MAILSLOT\ (any case) and whose data lies inside the bytes, after the name.
 std::optional<MailslotWrite> DecodeMailslotWrite(std::span<const std::uint8_t> smb);
 
 std::vector<std::uint8_t> EncodeMailslotWrite(std::string_view name,
