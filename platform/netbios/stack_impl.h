@@ -41,6 +41,7 @@ class Stack::Impl {
     std::uint8_t Submit(NCB* ncb);
     std::vector<BindProblem> BindProblems() const;
     std::vector<Adapter> Adapters() const;
+    int DetachSession(std::uint8_t lana, std::uint8_t lsn);
     bool WriteMailslot(std::uint8_t lana, std::string_view target, std::string_view mailslot,
                        std::span<const std::uint8_t> data);
 

@@ -104,6 +104,7 @@ void Stack::Impl::RefreshInterfaces(Completions& done) {
         if (inserted || !lana.present) {
             lana = Lana{};
             lana.number = n;
+            lana.max_names = config_.names_per_lana;
         }
         lana.iface = (*list)[i];
         lana.present = true;

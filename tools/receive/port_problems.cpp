@@ -2,15 +2,20 @@
 
 #include <cerrno>
 
+#include "platform/netbios/machine_service.h"
 #include "platform/system/system.h"
 
 namespace nb = platform::netbios;
 
-PortProblemReporter::PortProblemReporter(const std::vector<std::string>& interfaces) {
+namespace {
+constexpr const char* kListening = "tolvane-receive: all ports bound; listening.";
+}
+
+PortProblemReporter::PortProblemReporter(const std::vector<std::string>& interfaces)
+    : reported_(kListening) {
     nb::Stack::Config config;
     config.interfaces = interfaces;
-    stack_ = std::make_shared<nb::Stack>(config);
-    nb::SetProcessStack(stack_);
+    nb::ChooseAutomatically(config);
 }
 
 PortProblemReporter::~PortProblemReporter() {
@@ -31,7 +36,10 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
         in_use = in_use || problems[i].error == EADDRINUSE;
     }
     if (privilege) {
-        line += ". Grant the capability with: sudo setcap cap_net_bind_service=+ep " + program;
+        line +=
+            ". Start the NetBIOS service (sudo systemctl start tolvane-netbiosd) or grant the "
+            "capability: sudo setcap cap_net_bind_service=+ep " +
+            program;
     }
     if (in_use) {
         line += ". Stop the program holding the port (Samba: sudo systemctl stop smbd nmbd)";
@@ -40,15 +48,19 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
 }
 
 void PortProblemReporter::ReportNew(std::FILE* out) {
-    auto problems = stack_->BindProblems();
-    if (problems == reported_) {
+    std::string line;
+    if (auto stack = nb::ProcessStack()) {
+        line = Describe(stack->BindProblems(), platform::system::ProgramPath());
+        line = line.empty() ? kListening : line;
+    } else {
+        const std::string problem = nb::ReceptionProblem();
+        line = "tolvane-receive: " +
+               (problem.empty() ? std::string("receiving through the NetBIOS service.") : problem);
+    }
+    if (line == reported_) {
         return;
     }
-    reported_ = problems;
-    std::string line = Describe(problems, platform::system::ProgramPath());
-    if (line.empty()) {
-        line = "tolvane-receive: all ports bound; listening.";
-    }
+    reported_ = line;
     std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
 }

@@ -1,0 +1,22 @@
+#include "platform/netbios/stack_impl.h"
+
+// Sessions handed to another process (the one that listened or called through the NetBIOS
+// service), which carries them on with the socket itself.
+namespace platform::netbios {
+
+int Stack::Impl::DetachSession(std::uint8_t lana, std::uint8_t lsn) {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard table(sessions_mutex_);
+        auto it = sessions_.find({lana, lsn});
+        if (it == sessions_.end()) {
+            return -1;
+        }
+        session = std::move(it->second);
+        sessions_.erase(it);
+    }
+    UniqueFd fd = session->Release();
+    return fd.release();
+}
+
+}  // namespace platform::netbios

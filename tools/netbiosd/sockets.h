@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/netbios/socket.h"
+
+// The sockets tolvane-netbiosd serves on: handed over by the service manager (socket
+// activation), or made here when it runs by hand.
+struct ServiceSockets {
+    platform::netbios::UniqueFd local;  // listening sequenced-packet socket for the programs
+    platform::netbios::UniqueFd name;   // UDP, the name port
+    platform::netbios::UniqueFd datagram;
+    platform::netbios::UniqueFd session;  // listening TCP
+};
+
+// Sorts the sockets the service manager passed by kind and port; others are closed and named in
+// error (the descriptors stay open for the stack that takes them over).
+ServiceSockets InheritedSockets(std::uint16_t name_port, std::uint16_t datagram_port,
+                                std::uint16_t session_port, std::string& error);
+
+// Makes the programs' socket at path, readable and writable by everyone (the service decides who
+// may do what). Refuses a path where another service answers; a stale socket is replaced.
+platform::netbios::UniqueFd MakeLocalSocket(const std::string& path, std::string& error);
