@@ -2,6 +2,8 @@
 // sessions from a small client, datagrams into the Messenger mailslot.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -9,6 +11,9 @@
 #include <vector>
 
 #include "platform/mailslot/mailslot.h"
+#include "platform/netbios/machine_service.h"
+#include "platform/netbios/service/local_socket.h"
+#include "platform/netbios/service/server.h"
 #include "platform/netbios/stack.h"
 #include "reception/mailslot/mailslot_network.h"
 #include "reception/netbios/netbios_network.h"
@@ -49,24 +54,31 @@ struct Inbox {
     }
 };
 
-class MessengerTest : public ::testing::Test {
+// Each test runs twice: on a stack of the test's own, and through the NetBIOS service.
+enum class Mode { InProcess, Service };
+
+class MessengerTest : public ::testing::TestWithParam<Mode> {
   protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
-            return;
+            GTEST_SKIP() << "needs root to make a private network namespace";
         }
         nb::Stack::Config config;
         config.interfaces = {"lo"};
         config.session_idle = milliseconds(1500);
         config.computer_name = kComputer;
-        nb::SetProcessStack(std::make_shared<nb::Stack>(config));
-        in_namespace_ = true;
-    }
-    static void TearDownTestSuite() { nb::SetProcessStack(nullptr); }
-
-    void SetUp() override {
-        if (!in_namespace_) {
-            GTEST_SKIP() << "needs root to make a private network namespace";
+        stack_ = std::make_shared<nb::Stack>(config);
+        if (GetParam() == Mode::Service) {
+            const std::string path = "/tmp/tolvane-messenger-" + std::to_string(::getpid());
+            std::string error;
+            nb::service::Server::Options options;
+            options.computer_name = kComputer;
+            options.sessions.idle = config.session_idle;
+            server_ = std::make_unique<nb::service::Server>(
+                *stack_, nb::service::ListenLocal(path, error), options);
+            nb::UseService(path);
+        } else {
+            nb::SetProcessStack(stack_);
         }
         CMessenger::Options options;
         options.computer_name = kComputer;
@@ -89,6 +101,9 @@ class MessengerTest : public ::testing::Test {
         }
         network_.reset();
         messenger_.reset();
+        nb::SetProcessStack(nullptr);
+        server_.reset();
+        ::unlink(("/tmp/tolvane-messenger-" + std::to_string(::getpid())).c_str());
     }
 
     // The name answers a session request once its port has registered it and listens.
@@ -113,7 +128,8 @@ class MessengerTest : public ::testing::Test {
         return c;
     }
 
-    static inline bool in_namespace_ = false;
+    std::shared_ptr<nb::Stack> stack_;
+    std::unique_ptr<nb::service::Server> server_;
     Inbox inbox_;
     std::unique_ptr<CMessenger> messenger_;
     std::unique_ptr<TlNetbiosNetwork> network_;
@@ -125,7 +141,7 @@ std::uint16_t WordZero(const std::vector<std::uint8_t>& reply) {
 
 }  // namespace
 
-TEST_F(MessengerTest, SingleBlockIsAnsweredBeforeItIsDelivered) {
+TEST_P(MessengerTest, SingleBlockIsAnsweredBeforeItIsDelivered) {
     auto c = Open(kUser);
     ASSERT_TRUE(c->SendMessage(smb_units::SingleBlock("ALICE", kUser, "hello\x14world")));
     auto reply = c->ReceiveMessage();
@@ -144,7 +160,7 @@ TEST_F(MessengerTest, SingleBlockIsAnsweredBeforeItIsDelivered) {
     EXPECT_EQ(m.text, "hello\x14world") << "line breaks are the owner's business";
 }
 
-TEST_F(MessengerTest, MultiBlockJoinsBlocksAndHandsOutIncreasingGroupIds) {
+TEST_P(MessengerTest, MultiBlockJoinsBlocksAndHandsOutIncreasingGroupIds) {
     std::uint16_t previous = 0;
     for (int round = 0; round < 2; ++round) {
         auto c = Open(kComputer);
@@ -177,7 +193,7 @@ TEST_F(MessengerTest, MultiBlockJoinsBlocksAndHandsOutIncreasingGroupIds) {
     EXPECT_EQ(inbox_.At(1).origin, "BOB");
 }
 
-TEST_F(MessengerTest, StartThenEndGivesEmptyTextAndABrokenSessionDeliversWhatCame) {
+TEST_P(MessengerTest, StartThenEndGivesEmptyTextAndABrokenSessionDeliversWhatCame) {
     {
         auto c = Open(kUser);
         c->SendMessage(smb_units::Start("CAROL", kUser));
@@ -200,7 +216,7 @@ TEST_F(MessengerTest, StartThenEndGivesEmptyTextAndABrokenSessionDeliversWhatCam
     EXPECT_EQ(inbox_.At(1).text, "partial");
 }
 
-TEST_F(MessengerTest, BadSendersCostOnlyTheirOwnSession) {
+TEST_P(MessengerTest, BadSendersCostOnlyTheirOwnSession) {
     {
         auto c = Open(kUser);  // a unit whose byte count runs past the data
         auto unit = smb_units::SingleBlock("EVE", kUser, "x");
@@ -244,7 +260,7 @@ TEST_F(MessengerTest, BadSendersCostOnlyTheirOwnSession) {
     EXPECT_EQ(inbox_.At(1).text, "still here");
 }
 
-TEST_F(MessengerTest, MailslotDatagramIsABroadcastWhateverItsRecipient) {
+TEST_P(MessengerTest, MailslotDatagramIsABroadcastWhateverItsRecipient) {
     std::string datagram("SERVER\0SOMEONE-ELSE\0shutdown at 5\0", 34);
     auto bytes = std::vector<std::uint8_t>(datagram.begin(), datagram.end());
     auto end = steady_clock::now() + seconds(10);
@@ -261,7 +277,7 @@ TEST_F(MessengerTest, MailslotDatagramIsABroadcastWhateverItsRecipient) {
     EXPECT_EQ(m.text, "shutdown at 5");
 }
 
-TEST_F(MessengerTest, ConcurrentSendersToBothNamesAreAllServed) {
+TEST_P(MessengerTest, ConcurrentSendersToBothNamesAreAllServed) {
     constexpr int kSenders = 12;
     std::vector<std::thread> senders;
     for (int i = 0; i < kSenders; ++i) {
@@ -288,6 +304,11 @@ TEST_F(MessengerTest, ConcurrentSendersToBothNamesAreAllServed) {
     }
     EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kSenders);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, MessengerTest, ::testing::Values(Mode::InProcess, Mode::Service),
+                         [](const auto& info) {
+                             return info.param == Mode::Service ? "Service" : "InProcess";
+                         });
 
 TEST(MessageGroupCounter, CountsUpAndWrapsAfter65535) {
     std::uint16_t last = CMessenger::NextGroupId();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/codepage/codepage.h"
+#include "platform/netbios/service/local_socket.h"
 #include "platform/netbios/service/name_policy.h"
 #include "platform/netbios/service/server.h"
 #include "platform/netbios/stack.h"
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     }
     const bool own_local = !sockets.local;
     if (own_local) {
-        sockets.local = MakeLocalSocket(options->socket_path, error);
+        sockets.local = nb::service::ListenLocal(options->socket_path, error);
         if (!sockets.local) {
             Log(error);
             return 1;

@@ -5,8 +5,7 @@
 
 #include "platform/netbios/socket.h"
 
-// The sockets tolvane-netbiosd serves on: handed over by the service manager (socket
-// activation), or made here when it runs by hand.
+// The sockets the service manager hands tolvane-netbiosd (socket activation).
 struct ServiceSockets {
     platform::netbios::UniqueFd local;  // listening sequenced-packet socket for the programs
     platform::netbios::UniqueFd name;   // UDP, the name port
@@ -18,7 +17,3 @@ struct ServiceSockets {
 // error (the descriptors stay open for the stack that takes them over).
 ServiceSockets InheritedSockets(std::uint16_t name_port, std::uint16_t datagram_port,
                                 std::uint16_t session_port, std::string& error);
-
-// Makes the programs' socket at path, readable and writable by everyone (the service decides who
-// may do what). Refuses a path where another service answers; a stale socket is replaced.
-platform::netbios::UniqueFd MakeLocalSocket(const std::string& path, std::string& error);

@@ -329,9 +329,17 @@ void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& repl
                 const wire::NetbiosName remote =
                     w->command == NCBLISTEN ? reply.callname : FieldName(ncb->ncb_callname);
                 const bool handed = static_cast<bool>(fd);
-                const std::uint8_t lsn = handed ? AddSession(ncb->ncb_lana_num, std::move(fd),
-                                                             FieldName(ncb->ncb_name), remote)
-                                                : 0;
+                Session::Limits limits;
+                if (reply.session_idle_ms != 0) {
+                    limits.idle = std::chrono::milliseconds(reply.session_idle_ms);
+                }
+                if (reply.max_session_message != 0) {
+                    limits.max_message = reply.max_session_message;
+                }
+                const std::uint8_t lsn = handed
+                                             ? AddSession(ncb->ncb_lana_num, std::move(fd),
+                                                          FieldName(ncb->ncb_name), remote, limits)
+                                             : 0;
                 if (lsn == 0) {
                     code = handed ? NRC_LOCTFUL : NRC_SABORT;
                     break;
@@ -472,7 +480,7 @@ void ServiceClient::CloseMailslot(std::uint64_t generation, const std::string& n
 
 std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
                                        const wire::NetbiosName& local,
-                                       const wire::NetbiosName& remote) {
+                                       const wire::NetbiosName& remote, Session::Limits limits) {
     std::lock_guard lock(sessions_mutex_);
     LanaSessions& l = lanas_[lana];
     const auto count = std::count_if(sessions_.begin(), sessions_.end(),
@@ -485,8 +493,8 @@ std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
         l.next_lsn = static_cast<std::uint8_t>(lsn % 254 + 1);
         if (!sessions_.contains({lana, lsn})) {
             SetNoDelay(fd.get());
-            sessions_[{lana, lsn}] = std::make_shared<Session>(std::move(fd), lana, lsn, local,
-                                                               remote, Session::Limits{});
+            sessions_[{lana, lsn}] =
+                std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, limits);
             return lsn;
         }
     }

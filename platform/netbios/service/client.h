@@ -66,7 +66,7 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
 
     // Sessions handed over.
     std::uint8_t AddSession(std::uint8_t lana, UniqueFd fd, const wire::NetbiosName& local,
-                            const wire::NetbiosName& remote);
+                            const wire::NetbiosName& remote, Session::Limits limits);
     std::uint8_t Receive(NCB* ncb);
     std::uint8_t Send(NCB* ncb);
     std::uint8_t Hangup(NCB* ncb);

@@ -112,6 +112,8 @@ std::vector<std::uint8_t> EncodeReply(const Reply& reply) {
     w.U8(reply.lsn);
     w.U8(reply.num);
     PutName(w, reply.callname);
+    w.U32(reply.session_idle_ms);
+    w.U32(reply.max_session_message);
     const std::size_t n = std::min<std::size_t>(reply.data.size(), 255);
     w.U8(static_cast<std::uint8_t>(n));
     w.Bytes(std::span(reply.data).first(n));
@@ -127,7 +129,9 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> bytes) {
     Reply reply;
     if (!r.U8(version) || version != kProtocolVersion || !r.U8(tag) || tag != kReplyTag ||
         !r.U32(reply.id) || !r.U8(reply.retcode) || !r.U8(reply.lsn) || !r.U8(reply.num) ||
-        !GetName(r, reply.callname) || !r.U8(size) || !r.Bytes(size, data) || r.remaining() != 0) {
+        !GetName(r, reply.callname) || !r.U32(reply.session_idle_ms) ||
+        !r.U32(reply.max_session_message) || !r.U8(size) || !r.Bytes(size, data) ||
+        r.remaining() != 0) {
         return std::nullopt;
     }
     reply.data.assign(data.begin(), data.end());

@@ -54,6 +54,9 @@ struct Reply {
     std::uint8_t num = 0;
     wire::NetbiosName callname{};
     std::vector<std::uint8_t> data;  // an adapter list: at most 255 bytes
+    // The bounds a session handed over runs under, as the stack's own sessions do.
+    std::uint32_t session_idle_ms = 0;
+    std::uint32_t max_session_message = 0;
 
     bool operator==(const Reply&) const = default;
 };

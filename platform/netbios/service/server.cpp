@@ -320,6 +320,15 @@ void Server::Answer(Client& client, std::uint32_t id, std::uint8_t code) {
     Answer(client.id, reply);
 }
 
+Reply Server::SessionReply(std::uint32_t id, std::uint8_t lsn) const {
+    Reply reply;
+    reply.id = id;
+    reply.lsn = lsn;
+    reply.session_idle_ms = static_cast<std::uint32_t>(options_.sessions.idle.count());
+    reply.max_session_message = static_cast<std::uint32_t>(options_.sessions.max_message);
+    return reply;
+}
+
 void Server::Handle(Client& client, const Request& request) {
     if (request.kind == Request::Kind::CloseMailslot) {
         client.mailslots.erase(platform::mailslot::CanonicalName(request.mailslot));
@@ -504,8 +513,7 @@ void Server::ListenDone(PendingListen* listen) {
             return;
         }
         const NCB& ncb = listen->ncb;
-        Reply reply;
-        reply.id = listen->id;
+        Reply reply = SessionReply(listen->id, ncb.ncb_lsn);
         reply.retcode = ncb.ncb_retcode;
         UniqueFd session;
         if (reply.retcode == NRC_GOODRET) {
@@ -513,7 +521,6 @@ void Server::ListenDone(PendingListen* listen) {
             if (!session) {
                 reply.retcode = NRC_SABORT;
             }
-            reply.lsn = ncb.ncb_lsn;
             reply.num = ncb.ncb_num;
             std::memcpy(reply.callname.data(), ncb.ncb_callname, reply.callname.size());
         }
@@ -531,14 +538,13 @@ void Server::Call(Client& client, const Request& request) {
     const std::uint64_t id = client.id;
     RunForClient(client, [this, id, f, request_id = request.id] {
         NCB ncb = CommandFrom(f, NCBCALL);
-        Reply reply;
-        reply.id = request_id;
-        reply.retcode = stack_.Submit(&ncb);
+        const std::uint8_t code = stack_.Submit(&ncb);
+        Reply reply = SessionReply(request_id, ncb.ncb_lsn);
+        reply.retcode = code;
         UniqueFd session;
-        if (reply.retcode == NRC_GOODRET) {
+        if (code == NRC_GOODRET) {
             session.reset(stack_.DetachSession(f.lana, ncb.ncb_lsn));
             reply.retcode = session ? NRC_GOODRET : NRC_SABORT;
-            reply.lsn = ncb.ncb_lsn;
         }
         auto shared = std::make_shared<UniqueFd>(std::move(session));
         Post([this, id, reply, shared] {

@@ -19,6 +19,7 @@
 #include "platform/netbios/service/name_policy.h"
 #include "platform/netbios/service/protocol.h"
 #include "platform/netbios/service/worker_pool.h"
+#include "platform/netbios/session.h"
 #include "platform/netbios/socket.h"
 #include "platform/netbios/stack.h"
 #include "platform/sync/event.h"
@@ -47,6 +48,8 @@ class Server {
         // This computer's name as the stack answers to it, in its wire form.
         std::string computer_name;
         Limits limits;
+        // What the stack's sessions run under; sessions handed over are told the same.
+        Session::Limits sessions;
         // One line for the log: programs cut off and refused.
         std::function<void(const std::string&)> log;
     };
@@ -101,6 +104,8 @@ class Server {
     // the program's socket takes now.
     void Answer(std::uint64_t client, const Reply& reply, UniqueFd fd = {});
     void Answer(Client& client, std::uint32_t id, std::uint8_t code);
+    // A reply that hands over a session: its number and the bounds it runs under.
+    Reply SessionReply(std::uint32_t id, std::uint8_t lsn) const;
     // Runs work that waits on the network on a worker, within the program's running bound; done
     // then runs on the service's thread.
     void RunForClient(Client& client, std::function<void()> work);
