@@ -28,11 +28,7 @@ def mailslot_write(mailslot: str, data: bytes) -> bytes:
 
 def main() -> None:
     p = argparse.ArgumentParser()
-    p.add_argument("--to", default="127.0.0.1")
-    p.add_argument("--port", type=int, default=138)
-    p.add_argument("--group", default="WORKGROUP")
     p.add_argument("--type", type=lambda v: int(v, 0), default=0x11)
-    p.add_argument("--mailslot", default="\\MAILSLOT\\MESSNGR")
     p.add_argument("origin")
     p.add_argument("recipient")
     p.add_argument("text")
@@ -40,14 +36,14 @@ def main() -> None:
 
     payload = (args.origin.encode("cp850", errors="replace") + b"\x00" + args.recipient.encode("cp850", errors="replace") + b"\x00" +
                args.text.encode("cp850", errors="replace") + b"\x00")
-    user = mailslot_write(args.mailslot, payload)
-    names = encode_name("SENDERPC", 0) + encode_name(args.group, 0)
+    user = mailslot_write("\\MAILSLOT\\MESSNGR", payload)
+    names = encode_name("SENDERPC", 0) + encode_name("WORKGROUP", 0)
     body = names + user
     header = struct.pack(">BBH4sHHH", args.type, 0x02, 0x1234, socket.inet_aton("127.0.0.1"), 138,
                          len(body), 0)
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    s.sendto(header + body, (args.to, args.port))
+    s.sendto(header + body, ("127.0.0.1", 138))
 
 
 if __name__ == "__main__":

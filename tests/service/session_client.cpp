@@ -57,6 +57,9 @@ bool SessionClient::ReadExact(std::uint8_t* out, std::size_t n, int timeout_ms) 
     return true;
 }
 
+namespace {
+
+// The 34-byte first-level encoding of NAME padded to 15 bytes plus the suffix.
 std::vector<std::uint8_t> EncodeNetbiosName(const std::string& name, std::uint8_t suffix) {
     std::uint8_t raw[16];
     std::memset(raw, ' ', sizeof raw);
@@ -70,6 +73,8 @@ std::vector<std::uint8_t> EncodeNetbiosName(const std::string& name, std::uint8_
     out.push_back(0);
     return out;
 }
+
+}  // namespace
 
 std::optional<std::uint8_t> SessionClient::RequestSession(const std::string& called,
                                                           std::uint8_t suffix,

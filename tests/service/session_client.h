@@ -43,6 +43,3 @@ std::vector<std::uint8_t> Start(const std::string& origin, const std::string& re
 std::vector<std::uint8_t> Text(std::uint16_t group, const std::string& text);
 std::vector<std::uint8_t> End(std::uint16_t group);
 }  // namespace smb_units
-
-// The 34-byte first-level encoding of NAME padded to 15 bytes plus the suffix.
-std::vector<std::uint8_t> EncodeNetbiosName(const std::string& name, std::uint8_t suffix);

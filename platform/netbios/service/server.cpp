@@ -18,6 +18,7 @@ namespace platform::netbios::service {
 struct Server::PendingListen {
     NCB ncb;
     Server* server = nullptr;
+    Channel* channel = nullptr;
     std::uint64_t client = 0;
     std::uint32_t id = 0;
 };
@@ -99,7 +100,7 @@ void Server::Post(std::function<void()> fn) {
 
 Server::Client* Server::Find(std::uint64_t id) {
     auto it = clients_.find(id);
-    return it != clients_.end() && !it->second->doomed ? it->second.get() : nullptr;
+    return it != clients_.end() && !it->second->channel->Broken() ? it->second.get() : nullptr;
 }
 
 void Server::Run() {
@@ -120,7 +121,7 @@ void Server::Run() {
         }
         std::vector<std::uint64_t> doomed;
         for (const auto& [id, c] : clients_) {
-            if (c->doomed) {
+            if (c->channel->Broken()) {
                 doomed.push_back(id);
             }
         }
@@ -132,9 +133,9 @@ void Server::Run() {
         ids.clear();
         for (const auto& [id, c] : clients_) {
             // Requests wait in the socket until the program's user is known.
-            const short events =
-                static_cast<short>((c->policy ? POLLIN : 0) | (c->out.empty() ? 0 : POLLOUT));
-            fds.push_back({c->fd.get(), events, 0});
+            const short events = static_cast<short>((c->policy ? POLLIN : 0) |
+                                                    (c->channel->Waiting() ? POLLOUT : 0));
+            fds.push_back({c->channel->fd(), events, 0});
             ids.push_back(id);
         }
         if (::poll(fds.data(), fds.size(), -1) <= 0) {
@@ -159,7 +160,7 @@ void Server::Run() {
                 CutOff(ids[i - 2], {});
             } else if ((revents & (POLLERR | POLLHUP)) && !(revents & POLLIN)) {
                 CutOff(ids[i - 2], {});  // gone
-            } else if ((revents & POLLOUT) && !WriteReplies(*c)) {
+            } else if ((revents & POLLOUT) && !c->channel->Flush()) {
                 CutOff(ids[i - 2], {});
             }
         }
@@ -188,7 +189,7 @@ void Server::Accept() {
         }
         auto client = std::make_unique<Client>();
         client->id = next_client_++;
-        client->fd = std::move(fd);
+        client->channel = std::make_shared<Channel>(std::move(fd), options_.limits.replies);
         client->pid = cred.pid;
         client->uid = cred.uid;
         const std::uint64_t id = client->id;
@@ -211,13 +212,13 @@ void Server::Accept() {
 }
 
 Server::ReadResult Server::ReadRequests(Client& client) {
-    for (int i = 0; i < kRequestsPerTurn && !client.doomed; ++i) {
+    for (int i = 0; i < kRequestsPerTurn && !client.channel->Broken(); ++i) {
         std::uint8_t buffer[kMaxMessageSize + 1];
         iovec iov{buffer, sizeof buffer};
         msghdr msg{};
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
-        const ssize_t n = ::recvmsg(client.fd.get(), &msg, MSG_DONTWAIT);
+        const ssize_t n = ::recvmsg(client.channel->fd(), &msg, MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -240,35 +241,6 @@ Server::ReadResult Server::ReadRequests(Client& client) {
     return ReadResult::Read;
 }
 
-bool Server::WriteReplies(Client& client) {
-    while (!client.out.empty()) {
-        Outgoing& o = client.out.front();
-        iovec iov{o.bytes.data(), o.bytes.size()};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
-        if (o.fd) {
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            cmsghdr* c = CMSG_FIRSTHDR(&msg);
-            c->cmsg_level = SOL_SOCKET;
-            c->cmsg_type = SCM_RIGHTS;
-            c->cmsg_len = CMSG_LEN(sizeof(int));
-            const int fd = o.fd.get();
-            std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
-        }
-        if (::sendmsg(client.fd.get(), &msg, MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno == EAGAIN || errno == EWOULDBLOCK;
-        }
-        client.out.pop_front();
-    }
-    return true;
-}
-
 void Server::CutOff(std::uint64_t id, const std::string& why) {
     auto it = clients_.find(id);
     if (it == clients_.end()) {
@@ -276,6 +248,7 @@ void Server::CutOff(std::uint64_t id, const std::string& why) {
     }
     std::unique_ptr<Client> client = std::move(it->second);
     clients_.erase(it);
+    client->channel->Close();
     {
         std::lock_guard lock(posted_mutex_);
         client_count_ = clients_.size();
@@ -303,13 +276,8 @@ void Server::Answer(std::uint64_t id, const Reply& reply, UniqueFd fd) {
     }
     Client& c = *it->second;
     --c.pending;
-    if (c.doomed) {
-        return;
-    }
-    c.out.push_back({EncodeReply(reply), std::move(fd)});
-    if (c.out.size() > options_.limits.replies || !WriteReplies(c)) {
-        c.doomed = true;  // cut off by the service's thread at its next turn
-        wake_.Set();
+    if (!c.channel->Send(EncodeReply(reply), std::move(fd))) {
+        wake_.Set();  // cut off by the service's thread at its next turn
     }
 }
 
@@ -493,39 +461,40 @@ void Server::Listen(Client& client, const Request& request) {
     listen->ncb = CommandFrom(f, NCBLISTEN | ASYNCH);
     listen->ncb.ncb_post = ListenPosted;
     listen->server = this;
+    listen->channel = client.channel.get();
     listen->client = client.id;
     listen->id = request.id;
     PendingListen* raw = listen.get();
-    listens_[raw] = std::move(listen);
+    listens_[raw] = {std::move(listen), client.channel};
     // Completes through ListenPosted, at once or when a caller comes.
     stack_.Submit(&raw->ncb);
 }
 
 void Server::ListenPosted(NCB* ncb) {
     auto* listen = reinterpret_cast<PendingListen*>(ncb);
-    listen->server->ListenDone(listen);
+    Server* server = listen->server;
+    Reply reply = server->SessionReply(listen->id, ncb->ncb_lsn);
+    reply.retcode = ncb->ncb_retcode;
+    UniqueFd session;
+    if (reply.retcode == NRC_GOODRET) {
+        session.reset(server->stack_.DetachSession(ncb->ncb_lana_num, ncb->ncb_lsn));
+        if (!session) {
+            reply.retcode = NRC_SABORT;
+        }
+        reply.num = ncb->ncb_num;
+        std::memcpy(reply.callname.data(), ncb->ncb_callname, reply.callname.size());
+    }
+    // Straight to the program; what is left is bookkeeping on the service's thread.
+    listen->channel->Send(EncodeReply(reply), std::move(session));
+    server->Post([server, listen] { server->ListenDone(listen); });
 }
 
 void Server::ListenDone(PendingListen* listen) {
-    Post([this, listen] {
-        auto node = listens_.extract(listen);
-        if (node.empty()) {
-            return;
-        }
-        const NCB& ncb = listen->ncb;
-        Reply reply = SessionReply(listen->id, ncb.ncb_lsn);
-        reply.retcode = ncb.ncb_retcode;
-        UniqueFd session;
-        if (reply.retcode == NRC_GOODRET) {
-            session.reset(stack_.DetachSession(ncb.ncb_lana_num, ncb.ncb_lsn));
-            if (!session) {
-                reply.retcode = NRC_SABORT;
-            }
-            reply.num = ncb.ncb_num;
-            std::memcpy(reply.callname.data(), ncb.ncb_callname, reply.callname.size());
-        }
-        Answer(listen->client, reply, std::move(session));
-    });
+    auto node = listens_.extract(listen);
+    auto it = clients_.find(listen->client);
+    if (it != clients_.end()) {
+        --it->second->pending;
+    }
 }
 
 void Server::Call(Client& client, const Request& request) {

@@ -16,6 +16,7 @@
 
 #include "platform/mailslot/mailslot.h"
 #include "platform/netbios/ncb.h"
+#include "platform/netbios/service/channel.h"
 #include "platform/netbios/service/name_policy.h"
 #include "platform/netbios/service/protocol.h"
 #include "platform/netbios/service/worker_pool.h"
@@ -66,22 +67,20 @@ class Server {
     struct PendingListen;
 
   private:
-    struct Outgoing {
-        std::vector<std::uint8_t> bytes;
-        UniqueFd fd;  // handed over with the message
-    };
     struct Client {
         std::uint64_t id = 0;
-        UniqueFd fd;
+        std::shared_ptr<Channel> channel;
         pid_t pid = 0;
         uid_t uid = 0;
         std::optional<NamePolicy> policy;  // known once the user database answered
-        std::deque<Outgoing> out;
         std::size_t pending = 0;
         std::size_t running = 0;
         std::deque<std::function<void()>> waiting;  // work past the running bound
         std::map<std::string, std::shared_ptr<platform::mailslot::Lease>> mailslots;
-        bool doomed = false;  // to be cut off: too many answers waiting for it
+    };
+    struct ListenEntry {
+        std::unique_ptr<PendingListen> listen;
+        std::shared_ptr<Channel> channel;  // kept for the completion, which writes to it
     };
     struct Owner {
         std::uint64_t client = 0;
@@ -95,13 +94,11 @@ class Server {
     enum class ReadResult { Read, Gone, Garbage };
     // Reads and handles what the program sent.
     ReadResult ReadRequests(Client& client);
-    bool WriteReplies(Client& client);
     void CutOff(std::uint64_t id, const std::string& why);
     void Handle(Client& client, const Request& request);
     void HandleCommand(Client& client, const Request& request);
     void OpenMailslot(Client& client, const Request& request);
-    // Answers one request: queues the reply (and the socket handed over with it) and writes what
-    // the program's socket takes now.
+    // Answers one request: the reply (and a socket handed over with it) goes out at once.
     void Answer(std::uint64_t client, const Reply& reply, UniqueFd fd = {});
     void Answer(Client& client, std::uint32_t id, std::uint8_t code);
     // A reply that hands over a session: its number and the bounds it runs under.
@@ -116,8 +113,9 @@ class Server {
     void Listen(Client& client, const Request& request);
     void Call(Client& client, const Request& request);
     void Enumerate(Client& client, const Request& request);
-    void ListenDone(PendingListen* listen);
+    // A listen completed (on the stack's thread, or this one): the answer goes out from there.
     static void ListenPosted(NCB* ncb);
+    void ListenDone(PendingListen* listen);
     // Queues fn for the service's thread (from workers and completions).
     void Post(std::function<void()> fn);
     Client* Find(std::uint64_t id);
@@ -131,7 +129,7 @@ class Server {
     // Only the service's thread touches these.
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     std::map<NameKey, Owner> owners_;
-    std::map<PendingListen*, std::unique_ptr<PendingListen>> listens_;
+    std::map<PendingListen*, ListenEntry> listens_;
     std::uint64_t next_client_ = 1;
     std::uint64_t next_token_ = 1;
 
