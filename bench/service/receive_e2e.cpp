@@ -239,6 +239,8 @@ void Measure(const char* label, int messages, int idle_seconds, ChildProcess* se
     constexpr int kRounds = 5;
     Figures product;
     Figures floor;
+    const ProcessCost receiver_before = Cost(receiver.pid());
+    const ProcessCost service_before = service ? Cost(service->pid()) : ProcessCost{};
     {
         RawResponder raw(1139);
         for (int round = 0; round < kRounds; ++round) {
@@ -252,6 +254,14 @@ void Measure(const char* label, int messages, int idle_seconds, ChildProcess* se
     Print("raw responder (floor)", floor);
     std::printf("ratio of rates (best of %d rounds): %.2f\n", kRounds,
                 floor.rate > 0 ? product.rate / floor.rate : 0.0);
+    const double per_message = 1e6 / (messages / kRounds * kRounds);
+    std::printf("CPU per message: receiver %.1f us",
+                (Cost(receiver.pid()).cpu_seconds - receiver_before.cpu_seconds) * per_message);
+    if (service != nullptr) {
+        std::printf(", service %.1f us",
+                    (Cost(service->pid()).cpu_seconds - service_before.cpu_seconds) * per_message);
+    }
+    std::printf("\n");
 
     // Broadcasts one at a time (the port polls every 100 ms when idle), then a burst.
     int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <type_traits>
@@ -21,6 +22,7 @@ struct Server::PendingListen {
     Channel* channel = nullptr;
     std::uint64_t client = 0;
     std::uint32_t id = 0;
+    std::atomic<bool> finished{false};  // the completion routine is done with it
 };
 
 namespace {
@@ -71,6 +73,13 @@ Server::~Server() {
     while (!clients_.empty()) {
         CutOff(clients_.begin()->first, {});
     }
+    // With every name gone every listen has completed, but the stack's thread may still be in
+    // the completion routine of one.
+    for (const auto& [listen, entry] : listens_) {
+        while (!listen->finished) {
+            std::this_thread::yield();
+        }
+    }
     // Work still running (an add aborted by the deletions above, a call) ends; what it posts
     // back is dropped.
     workers_.reset();
@@ -87,7 +96,7 @@ void Server::Log(const std::string& line) const {
     }
 }
 
-void Server::Post(std::function<void()> fn) {
+void Server::Post(std::function<void()> fn, bool wake) {
     {
         std::lock_guard lock(posted_mutex_);
         if (stopping_) {
@@ -95,7 +104,24 @@ void Server::Post(std::function<void()> fn) {
         }
         posted_.push_back(std::move(fn));
     }
-    wake_.Set();
+    if (wake) {
+        wake_.Set();
+    }
+}
+
+bool Server::RunPosted() {
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard lock(posted_mutex_);
+        if (stopping_) {
+            return false;
+        }
+        work.swap(posted_);
+    }
+    for (auto& fn : work) {
+        fn();
+    }
+    return true;
 }
 
 Server::Client* Server::Find(std::uint64_t id) {
@@ -108,16 +134,8 @@ void Server::Run() {
     std::vector<pollfd> fds;
     std::vector<std::uint64_t> ids;
     for (;;) {
-        std::deque<std::function<void()>> work;
-        {
-            std::lock_guard lock(posted_mutex_);
-            if (stopping_) {
-                return;
-            }
-            work.swap(posted_);
-        }
-        for (auto& fn : work) {
-            fn();
+        if (!RunPosted()) {
+            return;
         }
         std::vector<std::uint64_t> doomed;
         for (const auto& [id, c] : clients_) {
@@ -140,6 +158,10 @@ void Server::Run() {
         }
         if (::poll(fds.data(), fds.size(), -1) <= 0) {
             continue;
+        }
+        // Completions posted without a wake-up are settled before the requests that follow them.
+        if (!RunPosted()) {
+            return;
         }
         if (fds[0].revents) {
             wake_.TryConsume();
@@ -484,9 +506,11 @@ void Server::ListenPosted(NCB* ncb) {
         reply.num = ncb->ncb_num;
         std::memcpy(reply.callname.data(), ncb->ncb_callname, reply.callname.size());
     }
-    // Straight to the program; what is left is bookkeeping on the service's thread.
-    listen->channel->Send(EncodeReply(reply), std::move(session));
-    server->Post([server, listen] { server->ListenDone(listen); });
+    // Straight to the program. What is left is bookkeeping on the service's thread, which need not
+    // wake for it unless the program is to be cut off.
+    const bool sent = listen->channel->Send(EncodeReply(reply), std::move(session));
+    server->Post([server, listen] { server->ListenDone(listen); }, !sent);
+    listen->finished = true;  // last: the service may be going away
 }
 
 void Server::ListenDone(PendingListen* listen) {

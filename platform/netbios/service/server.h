@@ -116,8 +116,10 @@ class Server {
     // A listen completed (on the stack's thread, or this one): the answer goes out from there.
     static void ListenPosted(NCB* ncb);
     void ListenDone(PendingListen* listen);
-    // Queues fn for the service's thread (from workers and completions).
-    void Post(std::function<void()> fn);
+    // Queues fn for the service's thread (from workers and completions), waking it or not.
+    void Post(std::function<void()> fn, bool wake = true);
+    // Runs what was posted; false once the service stops.
+    bool RunPosted();
     Client* Find(std::uint64_t id);
     void Log(const std::string& line) const;
 
