@@ -62,6 +62,7 @@ class ServiceTest : public ::testing::Test {
         std::string error;
         svc::Server::Options options;
         options.computer_name = "SVCHOST";
+        options.limits.names = 8;
         server_ = std::make_unique<svc::Server>(*stack_, svc::ListenLocal(path_, error), options);
     }
     std::shared_ptr<svc::ServiceClient> NewProgram() {
@@ -199,7 +200,7 @@ TEST_F(ServiceTest, AProgramThatMisbehavesIsCutOffAloneAndEveryShareIsBounded) {
     EXPECT_TRUE(cut_off(flood));
 
     auto greedy = NewProgram();
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < 8; ++i) {
         ASSERT_EQ(Run(*greedy, nb::NCBADDNAME, "N" + std::to_string(i)), nb::NRC_GOODRET);
     }
     EXPECT_EQ(Run(*greedy, nb::NCBADDNAME, "ONEMORE"), nb::NRC_NAMTFUL);

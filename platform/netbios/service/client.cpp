@@ -127,7 +127,12 @@ std::uint8_t ServiceClient::Submit(NCB* ncb) {
         return Ask(request, waiter);
     };
     if (command == NCBLISTEN) {
-        return ask(async);
+        const std::uint8_t code = ask(async);
+        if (!async) {
+            ncb->ncb_retcode = code;
+            ncb->ncb_cmd_cplt = code;
+        }
+        return code;
     }
     if (async) {
         ncb->ncb_retcode = NRC_PENDING;

@@ -35,14 +35,16 @@ namespace platform::netbios::service {
 
 class Server {
   public:
+    // Each program's share. A program holds two names and a listen for each per adapter: these
+    // leave room for some 30 adapters.
     struct Limits {
         std::size_t clients = 256;
         std::size_t clients_per_user = 32;
-        std::size_t names = 16;     // per program, held or being added
-        std::size_t pending = 32;   // commands of a program not yet answered
+        std::size_t names = 64;     // per program, held or being added
+        std::size_t pending = 128;  // commands of a program not yet answered
         std::size_t running = 8;    // of those, waiting on the network at once
         std::size_t mailslots = 4;  // per program
-        std::size_t replies = 128;  // answers queued for a program that does not read them
+        std::size_t replies = 256;  // answers queued for a program that does not read them
         std::size_t workers = 16;
     };
     struct Options {
