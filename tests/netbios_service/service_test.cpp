@@ -7,8 +7,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/netbios/service/client.h"
@@ -29,7 +31,7 @@ nb::NCB Ncb(std::uint8_t command, std::string_view name = {}) {
     ncb.ncb_lana_num = 0;
     std::memset(ncb.ncb_name, ' ', nb::NCBNAMSZ);
     std::memset(ncb.ncb_callname, ' ', nb::NCBNAMSZ);
-    std::memcpy(ncb.ncb_name, name.data(), name.size());
+    std::copy(name.begin(), name.end(), ncb.ncb_name);
     ncb.ncb_name[15] = 0x03;
     return ncb;
 }
@@ -145,8 +147,11 @@ TEST_F(ServiceTest, MailslotsAreExclusiveAndEndWithTheirProgramOrTheService) {
     auto slot = alice->OpenMailslot("MESSNGR", 400);
     ASSERT_TRUE(slot);
     EXPECT_FALSE(bob->OpenMailslot("\\mailslot\\messngr", 400));
-    slot.reset();
-    auto bobs = bob->OpenMailslot("MESSNGR", 400);
+    slot.reset();  // freed once the service has read alice's word for it
+    std::optional<platform::mailslot::Mailslot> bobs;
+    for (int i = 0; i < 200 && !bobs; ++i) {
+        bobs = bob->OpenMailslot("MESSNGR", 400);
+    }
     ASSERT_TRUE(bobs);
     ASSERT_TRUE(bobs->GetInfo());
 
