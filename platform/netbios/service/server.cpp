@@ -514,6 +514,9 @@ void Server::ListenPosted(NCB* ncb) {
 }
 
 void Server::ListenDone(PendingListen* listen) {
+    while (!listen->finished) {
+        std::this_thread::yield();  // its completion routine is about to let go of it
+    }
     auto node = listens_.extract(listen);
     auto it = clients_.find(listen->client);
     if (it != clients_.end()) {
