@@ -424,8 +424,12 @@ std::uint8_t Server::DeleteName(Client& client, std::uint8_t lana, const wire::N
 void Server::AddName(Client& client, const Request& request) {
     const CommandFields& f = request.ncb;
     if (!client.policy->MayAdd(f.name)) {
-        Log("program pid " + std::to_string(client.pid) + " (uid " + std::to_string(client.uid) +
-            ") may not add " + wire::NameText(f.name));
+        if (client.refused.size() < 8 && std::find(client.refused.begin(), client.refused.end(),
+                                                   f.name) == client.refused.end()) {
+            client.refused.push_back(f.name);  // its port asks again every few seconds
+            Log("program pid " + std::to_string(client.pid) + " (uid " +
+                std::to_string(client.uid) + ") may not add " + wire::NameText(f.name));
+        }
         Answer(client, request.id, NRC_ILLNN);
         return;
     }

@@ -79,6 +79,7 @@ class Server {
         std::size_t running = 0;
         std::deque<std::function<void()>> waiting;  // work past the running bound
         std::map<std::string, std::shared_ptr<platform::mailslot::Lease>> mailslots;
+        std::vector<wire::NetbiosName> refused;  // logged once each, the first few
     };
     struct ListenEntry {
         std::unique_ptr<PendingListen> listen;
