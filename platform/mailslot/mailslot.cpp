@@ -1,12 +1,14 @@
 #include "platform/mailslot/mailslot.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
+#include <map>
+#include <mutex>
 #include <utility>
 
 namespace platform::mailslot {
@@ -14,41 +16,79 @@ namespace {
 
 constexpr std::string_view kPrefix = "\\MAILSLOT\\";
 
-struct Address {
-    sockaddr_un addr{};
-    socklen_t length = 0;
+// Bumped by SetProvider: mailslots made before no longer receive what arrives.
+std::atomic<std::uint64_t> provider_epoch{0};
+
+// One mailslot of this process: its write end, in the table of names while it lives.
+class Registration : public Lease {
+  public:
+    Registration(std::string name, int write_fd)
+        : name_(std::move(name)), write_fd_(write_fd), epoch_(provider_epoch.load()) {}
+    ~Registration() override;
+    bool Live() const override { return epoch_ == provider_epoch.load(); }
+    int write_fd() const { return write_fd_; }
+
+  private:
+    std::string name_;
+    int write_fd_;
+    std::uint64_t epoch_;
 };
 
-Address MakeAddress(std::string_view name) {
-    Address a;
-    a.addr.sun_family = AF_UNIX;
-    std::string abstract = AbstractAddress(name);
-    std::size_t n = std::min(abstract.size(), sizeof a.addr.sun_path - 1);
-    // sun_path[0] stays 0: the abstract namespace.
-    std::memcpy(a.addr.sun_path + 1, abstract.data(), n);
-    a.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
-    return a;
+struct Table {
+    std::mutex mutex;
+    std::map<std::string, std::weak_ptr<Registration>> names;
+    Provider provider;
+};
+
+Table& TheTable() {
+    static Table table;
+    return table;
 }
 
-WriteResult SendOne(int fd, const Address* to, std::span<const std::uint8_t> data) {
-    ssize_t n = to ? ::sendto(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                              reinterpret_cast<const sockaddr*>(&to->addr), to->length)
-                   : ::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n >= 0) {
-        return WriteResult::Written;
+Registration::~Registration() {
+    Table& t = TheTable();
+    {
+        std::lock_guard lock(t.mutex);
+        // A name is taken anew only once its entry has expired, so an expired entry is ours.
+        auto it = t.names.find(name_);
+        if (it != t.names.end() && it->second.expired()) {
+            t.names.erase(it);
+        }
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        return WriteResult::WouldBlock;
+    ::close(write_fd_);
+}
+
+std::shared_ptr<Registration> Find(std::string_view name) {
+    Table& t = TheTable();
+    std::lock_guard lock(t.mutex);
+    auto it = t.names.find(CanonicalName(name));
+    return it != t.names.end() ? it->second.lock() : nullptr;
+}
+
+WriteResult SendOne(int fd, std::span<const std::uint8_t> data) {
+    for (;;) {
+        if (::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
+            return WriteResult::Written;
+        }
+        switch (errno) {
+            case EINTR:
+                continue;
+            case EAGAIN:
+                return WriteResult::WouldBlock;
+            case ECONNREFUSED:
+            case ECONNRESET:
+            case ENOTCONN:
+            case EPIPE:
+                return WriteResult::NoSuchMailslot;  // the reader closed it
+            default:
+                return WriteResult::Failed;
+        }
     }
-    if (errno == ECONNREFUSED || errno == ENOENT) {
-        return WriteResult::NoSuchMailslot;
-    }
-    return WriteResult::Failed;
 }
 
 }  // namespace
 
-std::string AbstractAddress(std::string_view name) {
+std::string CanonicalName(std::string_view name) {
     std::string upper;
     for (char c : name) {
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -56,7 +96,7 @@ std::string AbstractAddress(std::string_view name) {
     if (!upper.starts_with(kPrefix)) {
         upper = std::string(kPrefix) + upper;
     }
-    return "tolvane-mailslot" + upper;
+    return upper;
 }
 
 Mailslot::~Mailslot() {
@@ -64,35 +104,61 @@ Mailslot::~Mailslot() {
 }
 
 Mailslot::Mailslot(Mailslot&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), max_size_(other.max_size_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      max_size_(other.max_size_),
+      lease_(std::move(other.lease_)) {}
 
 Mailslot& Mailslot::operator=(Mailslot&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
         max_size_ = other.max_size_;
+        lease_ = std::move(other.lease_);
     }
     return *this;
 }
 
 std::optional<Mailslot> Mailslot::Create(std::string_view name, std::size_t max_message_size) {
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    Provider provider;
+    {
+        Table& t = TheTable();
+        std::lock_guard lock(t.mutex);
+        provider = t.provider;
+    }
+    return provider ? provider(name, max_message_size) : CreateHere(name, max_message_size);
+}
+
+std::optional<Mailslot> Mailslot::CreateHere(std::string_view name, std::size_t max_message_size) {
+    const std::string key = CanonicalName(name);
+    Table& t = TheTable();
+    std::lock_guard lock(t.mutex);
+    auto& slot = t.names[key];
+    if (!slot.expired()) {
         return std::nullopt;
     }
-    Address a = MakeAddress(name);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.length) != 0) {
-        ::close(fd);
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
         return std::nullopt;
     }
-    Mailslot slot;
-    slot.fd_ = fd;
-    slot.max_size_ = max_message_size;
-    return slot;
+    // Datagrams go one way only: whoever holds the read end (another process, where a service
+    // delivers) can put nothing into the writer's queue.
+    ::shutdown(fds[0], SHUT_WR);
+    ::shutdown(fds[1], SHUT_RD);
+    auto registration = std::make_shared<Registration>(key, fds[1]);
+    slot = registration;
+    return Adopt(fds[0], max_message_size, std::move(registration));
+}
+
+Mailslot Mailslot::Adopt(int read_fd, std::size_t max_message_size, std::shared_ptr<Lease> lease) {
+    Mailslot m;
+    m.fd_ = read_fd;
+    m.max_size_ = max_message_size;
+    m.lease_ = std::move(lease);
+    return m;
 }
 
 std::optional<Mailslot::Info> Mailslot::GetInfo() {
-    if (fd_ < 0) {
+    if (fd_ < 0 || (lease_ && !lease_->Live())) {
         return std::nullopt;
     }
     for (;;) {
@@ -136,17 +202,27 @@ void Mailslot::Close() {
         ::close(fd_);
         fd_ = -1;
     }
+    lease_.reset();
+}
+
+std::shared_ptr<Lease> Mailslot::ReleaseLease() {
+    auto lease = std::move(lease_);
+    Close();
+    return lease;
+}
+
+void SetProvider(Provider provider) {
+    Table& t = TheTable();
+    {
+        std::lock_guard lock(t.mutex);
+        t.provider = std::move(provider);
+    }
+    ++provider_epoch;
 }
 
 WriteResult Write(std::string_view name, std::span<const std::uint8_t> data) {
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return WriteResult::Failed;
-    }
-    Address a = MakeAddress(name);
-    WriteResult r = SendOne(fd, &a, data);
-    ::close(fd);
-    return r;
+    auto registration = Find(name);
+    return registration ? SendOne(registration->write_fd(), data) : WriteResult::NoSuchMailslot;
 }
 
 Writer::~Writer() {
@@ -168,13 +244,9 @@ Writer& Writer::operator=(Writer&& other) noexcept {
 }
 
 std::optional<Writer> Writer::Open(std::string_view name) {
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    auto registration = Find(name);
+    const int fd = registration ? ::fcntl(registration->write_fd(), F_DUPFD_CLOEXEC, 0) : -1;
     if (fd < 0) {
-        return std::nullopt;
-    }
-    Address a = MakeAddress(name);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.length) != 0) {
-        ::close(fd);
         return std::nullopt;
     }
     Writer w;
@@ -186,7 +258,7 @@ WriteResult Writer::Write(std::span<const std::uint8_t> data) {
     if (fd_ < 0) {
         return WriteResult::Failed;
     }
-    return SendOne(fd_, nullptr, data);
+    return SendOne(fd_, data);
 }
 
 }  // namespace platform::mailslot

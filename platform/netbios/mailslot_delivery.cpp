@@ -9,7 +9,7 @@ MailslotDelivery::MailslotDelivery(WriteFunction write, std::size_t backlog_per_
 
 void MailslotDelivery::Deliver(std::string_view mailslot, std::span<const std::uint8_t> data,
                                Clock::time_point now) {
-    const std::string key = platform::mailslot::AbstractAddress(mailslot);
+    const std::string key = platform::mailslot::CanonicalName(mailslot);
     auto it = queues_.find(key);
     if (it == queues_.end()) {
         switch (write_(mailslot, data)) {

@@ -190,4 +190,15 @@ UniqueFd Session::Hangup() {
     return std::move(fd_);
 }
 
+UniqueFd Session::Release() {
+    std::uint8_t open = NRC_GOODRET;
+    const bool was_open = ended_.compare_exchange_strong(open, NRC_SCLOSED);
+    abort_.Set();
+    std::scoped_lock lock(receive_mutex_, send_mutex_);
+    if (!was_open || staged_begin_ != staged_end_ || !reader_.AtBoundary()) {
+        return {};
+    }
+    return std::move(fd_);
+}
+
 }  // namespace platform::netbios

@@ -52,6 +52,9 @@ class Session {
     // socket half-closed for sending (so what was sent still arrives) when the session was still
     // open, or an empty one.
     UniqueFd Hangup();
+    // Ends the session here without closing it and returns its socket, for another process to
+    // carry on; empty when the session is over or holds bytes read but not yet taken.
+    UniqueFd Release();
 
     // NRC_GOODRET while the session is open, else the code it ended with.
     std::uint8_t state() const { return ended_.load(); }

@@ -56,6 +56,10 @@ std::vector<Stack::Adapter> Stack::Adapters() const {
     return impl_->Adapters();
 }
 
+int Stack::DetachSession(std::uint8_t lana, std::uint8_t lsn) {
+    return impl_->DetachSession(lana, lsn);
+}
+
 bool Stack::WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
                           std::string_view mailslot, std::span<const std::uint8_t> data) {
     return impl_->WriteMailslot(lana, computer_or_star, mailslot, data);
@@ -70,6 +74,9 @@ Stack::Impl::Impl(Config config)
     // The sockets and the interface list belong to the network namespace of the creating thread,
     // which the stack's thread inherits.
     Completions none;
+    name_socket_.reset(config_.name_socket);
+    datagram_socket_.reset(config_.datagram_socket);
+    session_listener_.reset(config_.session_socket);
     TryBind();
     RefreshInterfaces(none);
     reported_problems_ = bind_problems_;

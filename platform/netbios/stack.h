@@ -76,6 +76,13 @@ class Stack {
         std::chrono::milliseconds rebind_interval{3000};
         // How often the interfaces are looked at again between adapter enumerations.
         std::chrono::milliseconds interface_scan_interval{2000};
+        // Sockets already bound to the name, datagram and session ports (handed over by the
+        // service manager), taken over instead of binding; -1: bind here.
+        int name_socket = -1;
+        int datagram_socket = -1;
+        int session_socket = -1;
+        // Names each adapter holds until an NCBRESET sets another number.
+        std::size_t names_per_lana = 8;
         // Called with the ports that cannot be bound: from the constructor when there are any, then
         // on the stack's thread whenever the set changes (an empty set once all are bound).
         std::function<void(const std::vector<BindProblem>&)> on_bind_problems;
@@ -111,14 +118,19 @@ class Stack {
     bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
                        std::string_view mailslot, std::span<const std::uint8_t> data);
 
+    // Takes an established session out of the stack and returns its socket (the caller owns it)
+    // for another process to carry on; -1 when there is no such session or it has been used.
+    int DetachSession(std::uint8_t lana, std::uint8_t lsn);
+
     class Impl;
 
   private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The stack Netbios() uses. Without one set, the first Netbios() call creates one with the real
-// ports on every interface. Tests and benchmarks install their own (or null to drop it).
+// The stack Netbios() uses. Tests and benchmarks install their own (or null to go back to the
+// automatic choice of machine_service.h). ProcessStack() makes that choice when none is made yet
+// and is null while commands go to the machine's NetBIOS service.
 void SetProcessStack(std::shared_ptr<Stack> stack);
 std::shared_ptr<Stack> ProcessStack();
 

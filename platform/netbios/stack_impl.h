@@ -41,6 +41,7 @@ class Stack::Impl {
     std::uint8_t Submit(NCB* ncb);
     std::vector<BindProblem> BindProblems() const;
     std::vector<Adapter> Adapters() const;
+    int DetachSession(std::uint8_t lana, std::uint8_t lsn);
     bool WriteMailslot(std::uint8_t lana, std::string_view target, std::string_view mailslot,
                        std::span<const std::uint8_t> data);
 
@@ -107,6 +108,17 @@ class Stack::Impl {
         std::uint8_t lana = 0;
         NetbiosName called{};
         NetbiosName calling{};
+        std::uint32_t remote_address = 0;
+        Clock::time_point deadline;
+    };
+    // A session carried on by another process, seen through a copy of its socket: past its
+    // conversation limit, while another sender waits for its name, the stack ends it through
+    // that copy as it would end a session of its own. One per name: the next session handed
+    // over for the name means this conversation is over.
+    struct HandedOver {
+        UniqueFd fd;
+        std::uint8_t lana = 0;
+        NetbiosName local{};
         std::uint32_t remote_address = 0;
         Clock::time_point deadline;
     };
@@ -188,6 +200,8 @@ class Stack::Impl {
                                         std::uint32_t remote_address, bool listened);
     // Calls fn with every open session whose name another sender waits for.
     void ForEachContendedSession(const std::function<void(Session&)>& fn) const;
+    // Whether another sender waits for the name on the adapter.
+    bool Contended(std::uint8_t lana, const NetbiosName& name) const;
     // Drops what one address holds beyond the bounds before a connection from remote is taken.
     void MakeRoomForIncoming(std::uint32_t remote);
     // Refuses a waiting request of the address holding most of the name's full queue; false
@@ -257,6 +271,7 @@ class Stack::Impl {
     std::deque<Incoming> incoming_;
     std::deque<Queued> queued_;
     std::map<std::uint32_t, Clock::time_point> overran_;  // address -> until when
+    std::vector<HandedOver> handed_over_;                 // under sessions_mutex_
     std::vector<Lingering> lingering_;
     std::vector<Repeated> repeated_;
     std::map<std::uint16_t, Query> queries_;

@@ -105,6 +105,7 @@ void Stack::Impl::RefreshInterfaces(Completions& done) {
         if (inserted || !lana.present) {
             lana = Lana{};
             lana.number = n;
+            lana.max_names = config_.names_per_lana;
         }
         lana.iface = (*list)[i];
         lana.present = true;
@@ -140,6 +141,14 @@ Clock::time_point Stack::Impl::NextDeadline(Clock::time_point now) const {
         next = std::min(next, accept_paused_until_);
     }
     ForEachContendedSession([&](Session& s) { next = std::min(next, s.deadline()); });
+    {
+        std::lock_guard table(sessions_mutex_);
+        for (const auto& h : handed_over_) {
+            if (Contended(h.lana, h.local)) {
+                next = std::min(next, h.deadline);
+            }
+        }
+    }
     if (auto retry = delivery_.NextRetry()) {
         next = std::min(next, *retry);
     }
@@ -175,6 +184,20 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
             }
         }
     });
+    {
+        std::lock_guard table(sessions_mutex_);
+        std::erase_if(handed_over_, [&](const HandedOver& h) {
+            if (h.deadline > now || !Contended(h.lana, h.local)) {
+                return false;
+            }
+            // The other process's next receive fails: its port listens again.
+            ::shutdown(h.fd.get(), SHUT_RDWR);
+            if (overran_.size() < kMaxOverrunAddresses) {
+                overran_[h.remote_address] = now + kOverrunMemory;
+            }
+            return true;
+        });
+    }
     for (auto& r : repeated_) {
         if (r.next > now) {
             continue;
@@ -187,6 +210,11 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
     }
     std::erase_if(repeated_, [](const Repeated& r) { return r.left <= 0; });
     delivery_.Retry(now);
+}
+
+bool Stack::Impl::Contended(std::uint8_t lana, const NetbiosName& name) const {
+    return std::any_of(queued_.begin(), queued_.end(),
+                       [&](const Queued& q) { return q.lana == lana && q.called == name; });
 }
 
 void Stack::Impl::ForEachContendedSession(const std::function<void(Session&)>& fn) const {

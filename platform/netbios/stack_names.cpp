@@ -149,6 +149,12 @@ void Stack::Impl::DropName(Lana& lana, const NetbiosName& name, std::uint8_t lis
     RefuseQueued(lana.number, name, wire::session_error::kCalledNotPresent);
     // Sessions stay in the table, ended, until their owner hangs up.
     AbortSessions(lana.number, &name, false);
+    {
+        std::lock_guard table(sessions_mutex_);  // copies of sessions carried on elsewhere
+        std::erase_if(handed_over_, [&](const HandedOver& h) {
+            return h.lana == lana.number && h.local == name;
+        });
+    }
     if (it->second.state == NameEntry::State::Held && lana.iface.CanBroadcast() && name_socket_ &&
         config_.registration_retries > 0) {
         Repeated release;

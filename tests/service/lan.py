@@ -24,18 +24,29 @@ RECEIVER, PEER = "10.214.0.1", "10.214.0.2"
 _libc = ctypes.CDLL(None, use_errno=True)
 
 
+# With TOLVANE_RECEIVE_MODE=service the receivers reach the ports through tolvane-netbiosd,
+# which the test starts in its namespaces, with a /run of their own; otherwise each receiver
+# binds them itself.
+SERVICE_MODE = os.environ.get("TOLVANE_RECEIVE_MODE") == "service"
+SERVICE_SOCKET = "/run/tolvane/netbios.sock"
+
+
 def enter_private_netns(*tools):
-    """Re-runs the calling script in a network namespace of its own, with loopback up; exits 77
-    (skipped) without root or a tool the test needs."""
+    """Re-runs the calling script in a network namespace of its own (and a mount namespace with
+    its own /run in service mode), with loopback up; exits 77 (skipped) without root or a tool
+    the test needs."""
     missing = [t for t in tools if not shutil.which(t)]
+    unshare = ["unshare", "-n"] + (["-m"] if SERVICE_MODE else [])
     if missing or (not os.environ.get("TOLVANE_IN_NETNS") and (
-            os.geteuid() != 0 or subprocess.run(["unshare", "-n", "true"]).returncode)):
+            os.geteuid() != 0 or subprocess.run([*unshare, "true"]).returncode)):
         print("SKIP: needs root for network namespaces, and", *tools)
         sys.exit(77)
     if not os.environ.get("TOLVANE_IN_NETNS"):
         env = dict(os.environ, TOLVANE_IN_NETNS="1")
-        os.execvpe("unshare", ["unshare", "-n", sys.executable, *sys.argv], env)
+        os.execvpe("unshare", [*unshare, sys.executable, *sys.argv], env)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    if SERVICE_MODE:
+        subprocess.run(["mount", "-t", "tmpfs", "tmpfs", "/run"], check=True)
 
 
 def wait_for(seconds, test):
@@ -53,6 +64,7 @@ class Lan:
 
     def __init__(self, veth=True):
         self.ns, self.receivers = f"tolvane-lan-{os.getpid()}", []
+        self.service, self._service_for = None, None
         subprocess.run(["ip", "netns", "add", self.ns], check=True)
         self.ip("link", "set", "lo", "up", there=True)
         self._home = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
@@ -82,6 +94,7 @@ class Lan:
             r.stop()
             if failed:
                 r.show()
+        self._stop_service(failed)
         subprocess.run(["ip", "link", "del", "tvh0"], stderr=subprocess.DEVNULL)
         subprocess.run(["ip", "netns", "del", self.ns])
 
@@ -123,9 +136,37 @@ class Lan:
         """tolvane-receive here (on every interface with interface=None), started through
         wrapper if given; its JSON lines go to a file unless stdout is given."""
         args = (["--interface", interface] if interface else []) + list(args)
+        if SERVICE_MODE:
+            self._start_service(build, args, wrapper)
         r = Receiver(build, args, stdout, wrapper)
         self.receivers.append(r)
         return r
+
+
+    def _start_service(self, build, args, wrapper):
+        """The service, with the receiver's computer name and host name; started again when a
+        receiver wants other ones."""
+        computer = args[args.index("--computer") + 1] if "--computer" in args else None
+        if self.service and self.service.poll() is None and self._service_for == (computer,
+                                                                                     wrapper):
+            return
+        self._stop_service(False)
+        self.service_log = tempfile.mkstemp()[1]
+        self.service = subprocess.Popen(
+            [*wrapper, f"{build}/tools/tolvane-netbiosd",
+             *(["--computer", computer] if computer else [])],
+            stdout=subprocess.DEVNULL, stderr=open(self.service_log, "w"))
+        self._service_for = (computer, wrapper)
+        assert wait_for(10, lambda: os.path.exists(SERVICE_SOCKET)), "the service's socket"
+
+    def _stop_service(self, failed):
+        if self.service:
+            self.service.terminate()
+            self.service.wait(10)
+            if failed:
+                with open(self.service_log, errors="replace") as f:
+                    print(f"--- service:\n{f.read()[-1500:]}")
+            self.service = None
 
 
 class Receiver:

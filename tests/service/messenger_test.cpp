@@ -2,12 +2,17 @@
 // own (the messages themselves are tested from another host's side, in receive_test.py).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/mailslot/mailslot.h"
+#include "platform/netbios/machine_service.h"
+#include "platform/netbios/service/local_socket.h"
+#include "platform/netbios/service/server.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/messenger.h"
 #include "tests/netbios/netbios_test_util.h"
@@ -51,7 +56,10 @@ struct Inbox {
     }
 };
 
-class MessengerTest : public ::testing::Test {
+// Each test runs twice: on a stack of the test's own, and through the NetBIOS service.
+enum class Mode { InProcess, Service };
+
+class MessengerTest : public ::testing::TestWithParam<Mode> {
   protected:
     void SetUp() override {
         if (!tolvane::test::EnterPrivateNetworkNamespace()) {
@@ -60,11 +68,24 @@ class MessengerTest : public ::testing::Test {
         auto config = TestConfig({});
         config.session_idle = milliseconds(1500);
         config.computer_name = kComputer;
-        nb::SetProcessStack(std::make_shared<nb::Stack>(config));
+        stack_ = std::make_shared<nb::Stack>(config);
+        if (GetParam() == Mode::Service) {
+            std::string error;
+            nb::service::Server::Options options;
+            options.computer_name = kComputer;
+            options.sessions.idle = config.session_idle;
+            server_ = std::make_unique<nb::service::Server>(
+                *stack_, nb::service::ListenLocal(socket_path_, error), options);
+            nb::UseService(socket_path_);
+        } else {
+            nb::SetProcessStack(stack_);
+        }
     }
     void TearDown() override {
         Stop();
         nb::SetProcessStack(nullptr);
+        server_.reset();
+        ::unlink(socket_path_.c_str());
     }
     void Start(std::string computer = kComputer, std::string user = kUser) {
         Stop();
@@ -99,13 +120,16 @@ class MessengerTest : public ::testing::Test {
             return probe.WaitClosed();
         });
     }
+    const std::string socket_path_ = "/tmp/tolvane-messenger-" + std::to_string(::getpid());
+    std::shared_ptr<nb::Stack> stack_;
+    std::unique_ptr<nb::service::Server> server_;
     Inbox inbox_;
     std::unique_ptr<CMessenger> messenger_;
     std::unique_ptr<TlNetbiosNetwork> network_;
 };
 
 // Two ports per adapter and the mailslot port, all built again on a refresh.
-TEST_F(MessengerTest, EveryAdapterGetsBothNamesAndARefreshRebuildsEveryPort) {
+TEST_P(MessengerTest, EveryAdapterGetsBothNamesAndARefreshRebuildsEveryPort) {
     auto veth = tolvane::test::VethPeer::Create(5);
     if (!veth) {
         GTEST_SKIP() << "cannot create veth pairs here";
@@ -133,7 +157,7 @@ TEST_F(MessengerTest, EveryAdapterGetsBothNamesAndARefreshRebuildsEveryPort) {
 // Names compare as they go on the wire: a 16-character host name (its first 15 characters as the
 // computer name) and a user of that name are one name, with one port; a user name beyond ASCII is
 // registered as senders ask for it.
-TEST_F(MessengerTest, NamesAreRegisteredAndComparedInTheirWireForm) {
+TEST_P(MessengerTest, NamesAreRegisteredAndComparedInTheirWireForm) {
     Start("LABMACHINE-0042", "labmachine-0042x");
     ASSERT_TRUE(Eventually([&] { return messenger_->RebuildCount() == 1; }));
     EXPECT_EQ(messenger_->PortCount(), 1 + 1u);
@@ -146,3 +170,8 @@ TEST_F(MessengerTest, NamesAreRegisteredAndComparedInTheirWireForm) {
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Modes, MessengerTest, ::testing::Values(Mode::InProcess, Mode::Service),
+                         [](const auto& info) {
+                             return info.param == Mode::Service ? "Service" : "InProcess";
+                         });

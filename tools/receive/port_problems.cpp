@@ -2,18 +2,23 @@
 
 #include <cerrno>
 
+#include "platform/netbios/machine_service.h"
 #include "platform/netbios/port_holder.h"
 #include "platform/system/system.h"
 
 namespace nb = platform::netbios;
 
+namespace {
+constexpr const char* kListening = "tolvane-receive: all ports bound; listening.";
+}
+
 PortProblemReporter::PortProblemReporter(const std::vector<std::string>& interfaces,
-                                         const std::string& computer_name) {
+                                         const std::string& computer_name)
+    : reported_(kListening) {
     nb::Stack::Config config;
     config.interfaces = interfaces;
     config.computer_name = computer_name;
-    stack_ = std::make_shared<nb::Stack>(config);
-    nb::SetProcessStack(stack_);
+    nb::ChooseAutomatically(config);
 }
 
 PortProblemReporter::~PortProblemReporter() {
@@ -43,7 +48,10 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
         }
     }
     if (privilege) {
-        line += ". Grant the capability with: sudo setcap cap_net_bind_service=+ep " + program;
+        line +=
+            ". Start the NetBIOS service (sudo systemctl start tolvane-netbiosd) or grant the "
+            "capability: sudo setcap cap_net_bind_service=+ep " +
+            program;
     }
     if (in_use) {
         line += ". Stop the program holding the port";
@@ -55,15 +63,19 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
 }
 
 void PortProblemReporter::ReportNew(std::FILE* out) {
-    auto problems = stack_->BindProblems();
-    if (problems == reported_) {
+    std::string line;
+    if (auto stack = nb::ProcessStack()) {
+        line = Describe(stack->BindProblems(), platform::system::ProgramPath());
+        line = line.empty() ? kListening : line;
+    } else {
+        const std::string problem = nb::ReceptionProblem();
+        line = "tolvane-receive: " +
+               (problem.empty() ? std::string("receiving through the NetBIOS service.") : problem);
+    }
+    if (line == reported_) {
         return;
     }
-    reported_ = problems;
-    std::string line = Describe(problems, platform::system::ProgramPath());
-    if (line.empty()) {
-        line = "tolvane-receive: all ports bound; listening.";
-    }
+    reported_ = line;
     std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
 }

@@ -7,9 +7,9 @@
 
 #include "platform/netbios/stack.h"
 
-// Installs the process's NetBIOS stack (on the given interfaces, or all; datagrams to the given
-// computer name, or this computer's) and tells the user, once per change, which ports it cannot
-// bind, why, and what to do about it.
+// Lets Netbios() use the machine's NetBIOS service, or else a stack of its own on the given
+// interfaces (or all; datagrams to the given computer name, or this computer's), and tells the
+// user, once per change, which ports that stack cannot bind, why, and what to do about it.
 class PortProblemReporter {
   public:
     PortProblemReporter(const std::vector<std::string>& interfaces,
@@ -24,6 +24,5 @@ class PortProblemReporter {
                                 const std::string& program);
 
   private:
-    std::shared_ptr<platform::netbios::Stack> stack_;
-    std::vector<platform::netbios::BindProblem> reported_;
+    std::string reported_;
 };

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "platform/netbios/stack.h"
+
+// Which stack Netbios() uses: the NetBIOS service of this machine (tolvane-netbiosd, which owns
+// the NetBIOS ports for every program), or a stack of the process's own. By default a process
+// uses the service when its socket is there, and otherwise a stack of its own, which needs the
+// privilege to bind the ports; such a process moves to the service once it appears.
+namespace platform::netbios {
+
+inline constexpr const char* kServiceSocketPath = "/run/tolvane/netbios.sock";
+
+// Sends this process's commands to the service listening at socket_path from now on.
+void UseService(const std::string& socket_path = kServiceSocketPath);
+// The default: the service when its socket is there, else a stack of this process made with
+// config (the service as soon as it appears, while that stack lacks the privilege for its ports).
+void ChooseAutomatically(Stack::Config config = {});
+// Whether commands go to the service now (choosing first if nothing has been chosen yet).
+bool UsingService();
+
+// One line saying why this process cannot receive messages and what to do about it (start the
+// service, free a port); empty while reception works.
+std::string ReceptionProblem();
+
+}  // namespace platform::netbios

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/mailslot/mailslot.h"
+#include "platform/netbios/ncb.h"
+#include "platform/netbios/service/protocol.h"
+#include "platform/netbios/session.h"
+#include "platform/netbios/socket.h"
+#include "platform/sync/event.h"
+
+// A program's side of the NetBIOS service: Netbios() commands go to the service, which answers
+// each; sessions it hands over are carried on here with their sockets, so session data never
+// passes through the service. A connection that breaks (the service ended or restarted)
+// completes every command still waiting with NRC_SYSTEM, which makes a listening port register
+// its name again; the next command connects anew.
+namespace platform::netbios::service {
+
+class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
+  public:
+    // A command other than a listen that gets no answer for this long breaks the connection.
+    static constexpr std::chrono::seconds kAnswerTimeout{30};
+    static constexpr std::chrono::milliseconds kLingerTime{2000};
+
+    explicit ServiceClient(std::string socket_path);
+    ~ServiceClient();
+    ServiceClient(const ServiceClient&) = delete;
+    ServiceClient& operator=(const ServiceClient&) = delete;
+
+    // As Netbios().
+    std::uint8_t Submit(NCB* ncb);
+    // A mailslot made by the service (where network mailslot writes arrive); nullopt when the
+    // name is taken or the service cannot be reached.
+    std::optional<platform::mailslot::Mailslot> OpenMailslot(std::string_view name,
+                                                             std::size_t max_message_size);
+    // Whether the service could be reached the last time it was tried.
+    bool Reachable() const { return reachable_.load(); }
+    const std::string& socket_path() const { return path_; }
+
+  private:
+    struct Connection;
+    struct Waiter;
+    class MailslotLease;
+    using Lock = std::unique_lock<std::mutex>;
+
+    // Sends the request and waits for its answer (a listen with ASYNCH: returns NRC_PENDING and
+    // completes the control block later).
+    std::uint8_t Ask(const Request& request, const std::shared_ptr<Waiter>& waiter);
+    std::shared_ptr<Connection> Connect(Lock& lock);
+    // Ends the connection: every waiting command completes with NRC_SYSTEM.
+    void Break(const std::shared_ptr<Connection>& connection);
+    void Complete(const std::shared_ptr<Waiter>& waiter, const Reply& reply, UniqueFd fd);
+    void Run();
+    void ReadReplies(const std::shared_ptr<Connection>& connection);
+    void CloseMailslot(std::uint64_t generation, const std::string& name);
+
+    // Sessions handed over.
+    std::uint8_t AddSession(std::uint8_t lana, UniqueFd fd, const wire::NetbiosName& local,
+                            const wire::NetbiosName& remote, Session::Limits limits);
+    std::uint8_t Receive(NCB* ncb);
+    std::uint8_t Send(NCB* ncb);
+    std::uint8_t Hangup(NCB* ncb);
+    void AbortSessions(std::uint8_t lana, const std::uint8_t* name, bool remove);
+    std::shared_ptr<Session> FindSession(const NCB* ncb);
+
+    const std::string path_;
+    std::atomic<bool> reachable_{true};
+    std::atomic<std::uint64_t> live_generation_{0};  // 0 while not connected
+
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    std::shared_ptr<Connection> connection_;
+    std::uint64_t next_generation_ = 1;
+    std::uint32_t next_id_ = 1;
+    std::map<std::uint32_t, std::shared_ptr<Waiter>> waiting_;
+    std::vector<std::pair<UniqueFd, std::chrono::steady_clock::time_point>> lingering_;
+    bool stopping_ = false;
+
+    std::mutex sessions_mutex_;
+    struct LanaSessions {
+        std::size_t max_sessions = 16;
+        std::uint8_t next_lsn = 1;
+    };
+    std::map<std::uint8_t, LanaSessions> lanas_;
+    std::map<std::pair<std::uint8_t, std::uint8_t>, std::shared_ptr<Session>> sessions_;
+
+    platform::Event wake_{platform::Event::Mode::AutoReset};
+    std::thread reader_;
+};
+
+}  // namespace platform::netbios::service
