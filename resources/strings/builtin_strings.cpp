@@ -61,6 +61,9 @@ constexpr BuiltinString kTable[] = {
      "Some lines of the settings file could not be read. Every setting that could be read was "
      "kept; the file as it was is kept as %s.",
      "Notices"},
+    {kNoReceptionTitle, "Tolvane Corvessan receives no messages", "Notices"},
+    {kNoReceptionText,
+     "Messages sent to this computer cannot reach Tolvane until this is fixed: %s", "Notices"},
 };
 
 }  // namespace

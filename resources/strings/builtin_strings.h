@@ -76,5 +76,7 @@ inline constexpr int kNoTrayTitle = 1001;
 inline constexpr int kNoTrayText = 1002;
 inline constexpr int kSettingsRepairedTitle = 1003;
 inline constexpr int kSettingsRepairedText = 1004;
+inline constexpr int kNoReceptionTitle = 1005;
+inline constexpr int kNoReceptionText = 1006;
 
 }  // namespace strings

@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "platform/netbios/machine_service.h"
 #include "resources/strings/builtin_strings.h"
 #include "shell/desktop/application_service.h"
 #include "shell/desktop/main_form.h"
@@ -96,6 +97,27 @@ void CQuillonApp::TellWhatIsMissing() {
                                        QString::fromStdString(LoadLocString(strings::kNoTrayTitle)),
                                        QString::fromStdString(LoadLocString(strings::kNoTrayText)));
     }
+    TellIfNotReceiving();
+    auto* again = new QTimer(this);  // owned by the application
+    connect(again, &QTimer::timeout, this, [this] {
+        if (main_form_) {
+            TellIfNotReceiving();
+        }
+    });
+    again->start(kReceptionCheckMs);
+}
+
+void CQuillonApp::TellIfNotReceiving() {
+    const std::string problem = platform::netbios::ReceptionProblem();
+    if (problem.empty()) {
+        return;
+    }
+    // The line goes in as plain text: the translation is never used as a format string.
+    QString body = QString::fromStdString(LoadLocString(strings::kNoReceptionText));
+    body.replace(QLatin1String("%s"), QString::fromStdString(problem));
+    main_form_->notices().TellOnce(
+        QStringLiteral("no-reception"),
+        QString::fromStdString(LoadLocString(strings::kNoReceptionTitle)), body);
 }
 
 void CQuillonApp::WatchStopSignals() {

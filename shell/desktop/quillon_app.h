@@ -29,13 +29,18 @@ class CQuillonApp : public QApplication {
 
     // How long a notification area has to take the icon before the user is told.
     static constexpr int kTrayWaitMs = 10000;
+    static constexpr int kReceptionCheckMs = 60000;
 
   private:
     void WatchStopSignals();
     void OfferOnSessionBus();
     // A moment after the start: tells the user once what keeps the program from working as
-    // usual (no notification area shows the icon). Other such conditions belong here too.
+    // usual (no notification area shows the icon, no messages can be received). Other such
+    // conditions belong here too.
     void TellWhatIsMissing();
+    // Once per run, when messages cannot be received (no NetBIOS service, no privilege, a port
+    // held by another program); checked again every minute.
+    void TellIfNotReceiving();
 
     std::unique_ptr<CMainForm> main_form_;
     std::unique_ptr<TlApplicationService> service_;

@@ -7,7 +7,8 @@
 # file, an MP3) without an icon anywhere; the user is told once how to get a tray; the entry's
 # actions open the options and end the program. When a watcher comes, the item registers, blinks
 # over its properties and signals, Activate acts as a left click, ContextMenu opens the tray menu
-# at the named point, and its dbusmenu carries the commands. $1: the build folder.
+# at the named point, and its dbusmenu carries the commands. A port held by another program is
+# told to the user too. $1: the build folder.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/virtual_desktop.sh"
@@ -128,4 +129,13 @@ run_action Quit
 wait_for 20 ended || fail "still running after the entry's Quit action"
 [[ -f "$settings" ]] || fail "settings not written at the exit"
 (($(grep -c ' Notify ' "$work/notices.txt") == 1)) || fail "told more than once"
+
+# Another program holds the name service port: the user is told that no message can arrive.
+python3 -c 'import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("0.0.0.0", 137)); time.sleep(60)' &
+pids+=($!)
+sleep 0.5
+start_program 3
+wait_for 30 grep -qs 'Notify.*receives no messages.*port 137: in use by python3' \
+    "$work/notices.txt" || fail "the user was not told that messages cannot arrive"
 echo "tray test passed"
