@@ -1,5 +1,6 @@
 // Draws the program's pictures (tray icons, close-button bitmaps, caption tile) into PNG files at
-// 1x and 2x scale. The PNGs are committed; run this again only when a picture changes:
+// 1x and 2x scale, and the program's icon also as SVG. The pictures are committed; run this again
+// only when a picture changes:
 //   tolvane-draw-pictures resources/pictures
 #include <QDir>
 #include <QGuiApplication>
@@ -7,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QString>
+#include <QSvgGenerator>
 #include <cstdio>
 
 namespace {
@@ -36,11 +38,10 @@ QPainterPath Bubble(double s) {
 
 enum class IconLook { Modern, Alternate, Classic };
 
-QImage DrawIcon(int size, IconLook look) {
-    QImage image(size, size, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    const double s = size / 16.0;
+// The tray icon in a 16-unit design grid scaled by s. Pixel pictures keep their strokes at least
+// one pixel wide and, in the classic look, unsmoothed; the drawing for any size keeps the grid's
+// proportions.
+void PaintIcon(QPainter& p, double s, IconLook look, bool pixels) {
     const bool smooth = look != IconLook::Classic;
     p.setRenderHint(QPainter::Antialiasing, smooth);
 
@@ -69,11 +70,15 @@ QImage DrawIcon(int size, IconLook look) {
     gradient.setColorAt(1, fill_bottom);
     const QPainterPath bubble = Bubble(s);
     p.fillPath(bubble, gradient);
-    p.setPen(QPen(outline, smooth ? std::max(1.0, s * 0.9) : 1.0));
+    double outline_width = s * 0.9;
+    if (pixels) {
+        outline_width = smooth ? std::max(1.0, s * 0.9) : 1.0;
+    }
+    p.setPen(QPen(outline, outline_width));
     p.drawPath(bubble);
 
     // Three lines of "text" inside the bubble.
-    const double pen = std::max(1.0, std::round(s * 1.2));
+    const double pen = pixels ? std::max(1.0, std::round(s * 1.2)) : s * 1.2;
     p.setPen(QPen(lines, pen, Qt::SolidLine, Qt::FlatCap));
     const double left = 4.0 * s;
     const double widths[] = {8.0, 6.5, 4.5};
@@ -81,7 +86,31 @@ QImage DrawIcon(int size, IconLook look) {
         const double y = (4.5 + 2.5 * i) * s;
         p.drawLine(QPointF(left, y), QPointF(left + widths[i] * s, y));
     }
+}
+
+QImage DrawIcon(int size, IconLook look) {
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    PaintIcon(p, size / 16.0, look, true);
     return image;
+}
+
+// The same picture for any size, for the icon theme's scalable folder.
+bool SaveIconSvg(IconLook look, const QDir& dir, const QString& name) {
+    constexpr int kSize = 256;
+    QSvgGenerator svg;
+    svg.setFileName(dir.filePath(name));
+    svg.setSize(QSize(kSize, kSize));
+    svg.setViewBox(QRect(0, 0, kSize, kSize));
+    svg.setTitle(QStringLiteral("Tolvane Corvessan"));
+    QPainter p;
+    if (!p.begin(&svg)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(dir.filePath(name)));
+        return false;
+    }
+    PaintIcon(p, kSize / 16.0, look, false);
+    return p.end();
 }
 
 // A cross of two diagonal strokes, drawn pixel by pixel so that no blended colour appears next
@@ -161,9 +190,11 @@ int main(int argc, char** argv) {
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     bool ok = true;
-    for (int size : {16, 24, 32, 48, 64}) {
+    // The program's icon also at the icon theme's other usual sizes.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         ok &= Save(DrawIcon(size, IconLook::Modern), dir, QString("icon128_%1.png").arg(size));
     }
+    ok &= SaveIconSvg(IconLook::Modern, dir, "icon128.svg");
     for (int size : {16, 32}) {
         ok &= Save(DrawIcon(size, IconLook::Classic), dir, QString("icon131_%1.png").arg(size));
     }

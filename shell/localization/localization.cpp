@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "resources/strings/builtin_strings.h"
+#include "shell/localization/language_files.h"
 #include "shell/utility/ini_file.h"
 #include "shell/utility/program_folder.h"
 
@@ -32,13 +33,6 @@ Table& TheTable() {
     return table;
 }
 
-// A language file is named without a folder; anything else could point outside the language
-// folder.
-bool IsPlainFileName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
-}
-
 std::string DecimalId(int id) {
     char digits[16];
     const auto result = std::to_chars(digits, digits + sizeof digits, id);
@@ -49,8 +43,10 @@ std::string DecimalId(int id) {
 
 void LoadLocalization(std::string_view language_file, const std::filesystem::path& program_folder) {
     StringMap map = BuiltinMap();
-    if (IsPlainFileName(language_file) && !program_folder.empty()) {
-        const TlIniFile file(program_folder / "language" / std::string(language_file));
+    const std::filesystem::path path =
+        FindLanguageFile(language_file, LanguageFolders(program_folder));
+    if (!path.empty()) {
+        const TlIniFile file(path);
         // Read once: every key comes from the same text.
         const std::string content = file.LoadContent();
         for (auto& [id, entry] : map) {

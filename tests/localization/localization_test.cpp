@@ -5,9 +5,12 @@
 #include <set>
 
 #include "resources/strings/builtin_strings.h"
+#include "shell/localization/language_files.h"
 #include "tests/settings/temp_folder.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 class Localization : public ::testing::Test {
   protected:
@@ -60,6 +63,23 @@ TEST_F(Localization, EachKeyCountsInItsOwnSection) {
     // Loading again starts from the built-in texts.
     LoadLocalization("", home.root());
     EXPECT_EQ(LoadLocString(302), "About...");
+}
+
+TEST_F(Localization, FilesBesideTheProgramHideInstalledOnes) {
+    const fs::path beside = home.root() / "language", installed = home.root() / "installed";
+    EXPECT_EQ(LanguageFolders(home.root()).front(), beside);
+    for (const fs::path& folder : LanguageFolders("")) {
+        EXPECT_TRUE(folder.is_absolute()) << folder;  // nothing relative to the working folder
+    }
+    Language("deutsch.lng", "[Info]\nLanguageName=Beside\n");
+    WriteFile(installed / "deutsch.lng", "[Info]\nLanguageName=Installed\n");
+    WriteFile(installed / "e.lng", "");
+    EXPECT_EQ(FindLanguageFile("deutsch.lng", {beside, installed}), beside / "deutsch.lng");
+    EXPECT_EQ(FindLanguageFile("e.lng", {beside, installed}), installed / "e.lng");
+    const auto files = ListLanguageFiles({beside, installed});
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].language_name, "Beside");
+    EXPECT_EQ(files[1].file_name, "e.lng");
 }
 
 }  // namespace
