@@ -1,5 +1,8 @@
 #include "shell/settings/settings.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/codepage/codepage.h"
 #include "platform/system/system.h"
 #include "shell/settings/registry_key.h"
@@ -61,6 +64,17 @@ void SaveSettings(const SettingsMap& settings, const reg::Hive& hive, std::strin
             } else {
                 key.WriteNumber(name, static_cast<std::uint32_t>(SettingNumber(settings, id)));
             }
+        }
+    }
+    if (autostart == AutostartSave::Keep && !program_path.empty() && key.Open(kRunKey, false) &&
+        key.HasValue(kAutostartValueName)) {
+        // Starting nothing at the next login helps nobody; another program that is there may
+        // be the user's choice and stays.
+        const std::string current = key.ReadText(kAutostartValueName);
+        std::error_code ec;
+        if (current.starts_with('/') && !std::filesystem::exists(current, ec) &&
+            current != program_path) {
+            key.WriteText(kAutostartValueName, program_path);
         }
     }
     if (autostart == AutostartSave::Follow && key.Open(kRunKey, true)) {

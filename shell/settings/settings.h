@@ -58,14 +58,15 @@ void LoadAutostart(SettingsMap& settings, const platform::registry::Hive& hive);
 // options window changes it, so that a save that did not touch the setting never switches it back
 // on.
 enum class AutostartSave {
-    Keep,    // leave the entry as it is
+    Keep,    // leave the entry as it is, unless the program it starts is gone (see below)
     Follow,  // create or remove the entry as id 0 is 1 or not
 };
 
 // Writes ids 1–6 to the Options key (text as REG_SZ, anything else as REG_DWORD, so a missing id
 // is written as 0) and, when asked to, creates or removes the Run key's value as id 0 is 1 or
-// not; the value holds program_path. With an empty program_path the autostart entry is left as
-// it is.
+// not; the value holds program_path. Keeping it, an entry that is on but starts a program by a
+// full path that is no longer there (an old build, a copy since removed) is pointed at
+// program_path. With an empty program_path the autostart entry is left as it is.
 void SaveSettings(const SettingsMap& settings, const platform::registry::Hive& hive,
                   std::string_view program_path, AutostartSave autostart);
 // The same on the current user's registry, with the running program's path.

@@ -118,7 +118,7 @@ TEST_F(Settings, UnknownOrMistypedCodePageFallsBackToTheDefault) {
     EXPECT_EQ(platform::codepage::OemCodePage(), "CP437");
 }
 
-// The autostart entry changes only when the user chooses so: the session settings may switch it
+// The autostart entry is switched only when the user chooses so: the session settings may switch it
 // off (Hidden=true) while the program runs, and a save must not switch it back on.
 TEST_F(Settings, AutostartChangesOnlyByTheUsersChoice) {
     SettingsMap s = Load();
@@ -144,6 +144,16 @@ TEST_F(Settings, AutostartChangesOnlyByTheUsersChoice) {
     // The user ticks the box: on again.
     Save(s, AutostartSave::Follow);
     EXPECT_EQ(SettingNumber(Load(), kSettingAutostart), 1);
+
+    // An entry that starts a program no longer there (an old build) starts this one after any
+    // save; one that starts another program that is there stays as the user left it.
+    WriteFile(hive.AutostartFile(), "[Desktop Entry]\nType=Application\nExec=/old/build/tolvane\n");
+    Save(s);
+    EXPECT_EQ(reg::ProgramFromEntry(Entry()), program.string());
+    WriteFile(hive.AutostartFile(), "[Desktop Entry]\nType=Application\nExec=/bin/sh\n");
+    Save(s);
+    EXPECT_EQ(reg::ProgramFromEntry(Entry()), "/bin/sh");
+
     s[kSettingAutostart] = TlVariant(0);
     Save(s, AutostartSave::Follow);
     EXPECT_FALSE(fs::exists(hive.AutostartFile()));
