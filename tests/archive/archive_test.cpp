@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <ctime>
-#include <set>
-#include <thread>
-#include <vector>
+#include <mutex>
 
 #include "archive/file_time.h"
 
@@ -40,50 +37,6 @@ TEST(ArchiveMessage, FillsTheAppendedRecordEvenIfAnObserverMovesTheCurrentOne) {
     EXPECT_EQ(set.GetField(1, f::kRecipient).AsText(), "ALL");
     EXPECT_EQ(set.GetField(1, f::kMessage).AsText(), "two");
     EXPECT_EQ(set.GetField(1, f::kReceived).AsInt64(), 22);
-}
-
-// Several port threads append while a reader pages under the same lock: every record the reader
-// sees is whole, and nothing is lost.
-TEST(ArchiveMessage, ConcurrentWritersAndAPagingReader) {
-    TlArrayDataSet set;
-    std::mutex lock;
-    std::atomic<bool> done{false};
-    std::atomic<int> torn{0};
-    std::thread reader([&] {
-        while (!done.load()) {
-            std::lock_guard guard(lock);
-            set.MovePrev();
-            const int i = set.GetCurrent();
-            // Origin "W<n>" and message "<n>:<k>" are written together.
-            const std::string origin = set.GetField(i, f::kOrigin).AsText();
-            if (set.HasCurrent() &&
-                (origin.empty() ||
-                 set.GetField(i, f::kMessage).AsText().rfind(origin.substr(1) + ":", 0) != 0)) {
-                ++torn;
-            }
-        }
-    });
-    std::vector<std::thread> writers;
-    for (int w = 0; w < 4; ++w) {
-        writers.emplace_back([&, w] {
-            for (int k = 0; k < 500; ++k) {
-                ArchiveMessage(set, lock,
-                               {1, "W" + std::to_string(w), "ME",
-                                std::to_string(w) + ":" + std::to_string(k), 1 + k});
-            }
-        });
-    }
-    for (auto& t : writers) {
-        t.join();
-    }
-    done = true;
-    reader.join();
-    EXPECT_EQ(torn.load(), 0);
-    std::set<std::string> messages;
-    for (int i = 0; i < set.GetCount(); ++i) {
-        messages.insert(set.GetField(i, f::kMessage).AsText());
-    }
-    EXPECT_EQ(messages.size(), 2000u);
 }
 
 TEST(FileTime, CalendarConversionsAndTheLocalZone) {

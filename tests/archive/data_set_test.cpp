@@ -27,29 +27,6 @@ TEST(Variant, KindsAndReadingRules) {
     EXPECT_EQ(TlVariant(static_cast<const char*>(nullptr)).AsText(), "");
 }
 
-TEST(ArrayDataSet, PagingStopsAtBothEnds) {
-    TlArrayDataSet set;
-    set.MoveLast();
-    EXPECT_EQ(set.GetCurrent(), -1);  // empty
-    set.MovePrev();
-    EXPECT_FALSE(set.HasCurrent());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(set.Append(), i);
-    }
-    const std::pair<void (TlArrayDataSet::*)(), int> steps[] = {
-        {&TlArrayDataSet::MoveNext, 2}, {&TlArrayDataSet::MovePrev, 1},
-        {&TlArrayDataSet::MovePrev, 0}, {&TlArrayDataSet::MovePrev, 0},
-        {&TlArrayDataSet::MoveNext, 1}, {&TlArrayDataSet::MoveLast, 2}};
-    for (const auto& [step, current] : steps) {
-        (set.*step)();
-        EXPECT_EQ(set.GetCurrent(), current);
-    }
-    // An append makes the new record current for every reader.
-    set.SetCurrent(0);
-    EXPECT_EQ(set.Append(), 3);
-    EXPECT_EQ(set.GetCurrent(), 3);
-}
-
 TEST(ArrayDataSet, FieldsByExactNameAndHarmlessIndexes) {
     TlArrayDataSet set;
     set.SetField(0, f::kOrigin, TlVariant("nobody"));  // nothing to set yet

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "reception/smb/smb_pdu.h"
-#include "reception/smb/smb_pdu_sendend.h"
 #include "reception/smb/smb_pdu_sends.h"
 #include "reception/smb/smb_pdu_sendstrt.h"
 #include "reception/smb/smb_pdu_sendtxt.h"
@@ -20,44 +19,6 @@ Bytes Encoded(Pdu& pdu) {
 }
 
 }  // namespace
-
-TEST(SmbReplies, ResetUnitsEncodeAsEmptyRepliesOfTheirCommand) {
-    CSmbPdu_sends sends;
-    sends.origin = "left over";
-    sends.Reset();
-    EXPECT_EQ(Encoded(sends), SmbUnit(0xD0, {}));  // 35 bytes, all zero but protocol and command
-    CSmbPdu_sendstrt start;
-    start.Reset();
-    start.word_count = 1;
-    start.words[0] = 0x1234;
-    EXPECT_EQ(Encoded(start), SmbUnit(0xD5, {}, {0x1234}));  // the group id in word 0
-    CSmbPdu_sendtxt txt;
-    txt.Reset();
-    CSmbPdu_sendend end;
-    end.Reset();
-    EXPECT_EQ(Encoded(txt), SmbUnit(0xD7, {}));
-    EXPECT_EQ(Encoded(end), SmbUnit(0xD6, {}));
-}
-
-// What Samba's smbclient -M sends: start, one text block in CP850, end.
-TEST(SmbPeerVectors, SmbclientMultiBlockMessageDecodes) {
-    CSmbPdu plain;
-    ASSERT_TRUE(plain.Decode(BufferOf(FromHex(kSambaStart))));
-    EXPECT_EQ(plain.command, 0xD5);
-    EXPECT_EQ(plain.pid, 0x1989);
-    EXPECT_EQ(Encoded(plain), FromHex(kSambaStart)) << "a decoded unit re-encodes to its bytes";
-    CSmbPdu_sendstrt start;
-    ASSERT_TRUE(start.Decode(BufferOf(FromHex(kSambaStart))));
-    EXPECT_EQ(start.origin, "sender");
-    EXPECT_EQ(start.recipient, "testuser");
-    CSmbPdu_sendtxt txt;
-    ASSERT_TRUE(txt.Decode(BufferOf(FromHex(kSambaText))));
-    EXPECT_EQ(txt.text, "Hello from smbclient\r\nsecond line äöü\r\n");
-    CSmbPdu_sendend end;
-    ASSERT_TRUE(end.Decode(BufferOf(FromHex(kSambaEnd))));
-    EXPECT_EQ(end.command, 0xD6);
-    EXPECT_EQ(end.word_count, 1);
-}
 
 // Strings are taken by position inside the byte count; format bytes are stepped over unexamined
 // and only the low byte of a text length is read. Bytes received after the data never count.

@@ -142,7 +142,6 @@ class Lan:
         self.receivers.append(r)
         return r
 
-
     def _start_service(self, build, args, wrapper):
         """The service, with the receiver's computer name and host name; started again when a
         receiver wants other ones."""

@@ -92,18 +92,6 @@ TEST_F(Settings, SavingWritesEveryValueAndKeepsTheRest) {
     EXPECT_EQ(SettingText(Load(), kSettingLanguageFile), "");
 }
 
-TEST_F(Settings, OneBadLineKeepsEveryOtherSetting) {
-    WriteFile(hive.RegistryFile(),
-              "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Brannock\\Tolvane Corvessan\\Options]\n"
-              "\"SoundEnabled\"=dword:00000001\n\"RecvMsgPopWndDeadline\"=dword:0000zz\n"
-              "\"SoundEventIncMsgPriv\"=\"ding.wav\"\n");
-    const SettingsMap s = Load();
-    EXPECT_EQ(SettingNumber(s, kSettingSoundEnabled), 1);
-    EXPECT_EQ(SettingText(s, kSettingSoundPersonal), "ding.wav");
-    EXPECT_EQ(SettingNumber(s, kSettingPopupDeadline), 0);
-    EXPECT_TRUE(reg::TakeRepairNotice());
-}
-
 TEST_F(Settings, UnknownOrMistypedCodePageFallsBackToTheDefault) {
     for (const reg::RegValue& value :
          {reg::RegValue::Text("NO-SUCH-CHARSET"), reg::RegValue::Dword(437)}) {

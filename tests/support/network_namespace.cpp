@@ -225,15 +225,11 @@ VethPeer::~VethPeer() {
     RunCommand({"ip", "netns", "del", ns_});
 }
 
-std::vector<std::string> VethPeer::ExecArgv(const std::vector<std::string>& argv) const {
-    std::vector<std::string> full = {"ip", "netns", "exec", ns_};
-    full.insert(full.end(), argv.begin(), argv.end());
-    return full;
-}
-
 CommandResult VethPeer::Exec(const std::vector<std::string>& argv,
                              std::chrono::milliseconds timeout) const {
-    return RunCommand(ExecArgv(argv), timeout);
+    std::vector<std::string> full = {"ip", "netns", "exec", ns_};
+    full.insert(full.end(), argv.begin(), argv.end());
+    return RunCommand(full, timeout);
 }
 
 void VethPeer::RunInside(const std::function<void()>& fn) const {

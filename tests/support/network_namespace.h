@@ -54,7 +54,6 @@ class VethPeer {
     static std::unique_ptr<VethPeer> Create(int subnet);
     ~VethPeer();
 
-    const std::string& namespace_name() const { return ns_; }
     const std::string& local_interface() const { return local_if_; }
     const std::string& peer_interface() const { return peer_if_; }
     std::string local_address() const { return prefix_ + ".1"; }
@@ -64,7 +63,6 @@ class VethPeer {
     // Runs a command inside the peer namespace.
     CommandResult Exec(const std::vector<std::string>& argv,
                        std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-    std::vector<std::string> ExecArgv(const std::vector<std::string>& argv) const;
     // Runs fn on a thread inside the peer namespace; sockets and threads it makes (a stack's
     // among them) stay there.
     void RunInside(const std::function<void()>& fn) const;

@@ -191,16 +191,12 @@ class PopupTest : public QObject {
 };
 
 void PopupTest::PlacementAndShape() {
-    // 15 pixels from the right and 40 from the bottom of a 1024 x 768 screen; rounded corners.
+    // 15 pixels from the right and 40 from the bottom of a 1024 x 768 screen, rounded corners
+    // (the popup on a real screen: desktop_test.sh).
     QWidget owner;
     QPointer<TlCloudWnd> cloud = new TlCloudWnd(&owner);
     QCOMPARE(cloud->geometry(), QRect(709, 578, 300, 150));
-    const QRegion region = TlCloudWnd::RoundedRegion(300, 150, 12);
-    QCOMPARE(cloud->mask(), region);
-    for (const QPoint out : {QPoint(0, 0), QPoint(3, 0), QPoint(299, 0), QPoint(1, 148)}) {
-        QVERIFY(!region.contains(out));
-    }
-    QVERIFY(region.contains(QPoint(6, 0)) && region.contains(QPoint(299, 143)));
+    QCOMPARE(cloud->mask(), TlCloudWnd::RoundedRegion(300, 150, 12));
     // Alt+F4 and every other close request hide the window; it stays and shows again.
     cloud->Popup();
     QVERIFY(!cloud->close());
@@ -306,35 +302,24 @@ void PopupTest::LinkColoursAndClicks() {
 }
 
 void PopupTest::Layout() {
+    // The empty popup and the longest one (300 pixels of text, the rest scrolls) at their corner:
+    // desktop_test.sh. A middling message gets what it needs; the links stay 5 below the text,
+    // side by side in the popup's width.
     Fixture f;
+    f.Add("ALICE", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8");
     f.popup.Popup();
-    QCOMPARE(f.popup.ShownText(), QStringLiteral("No messages"));
-    QCOMPARE(f.popup.text().geometry(), QRect(6, 30, 288, 100));
-    QCOMPARE(f.popup.size(), QSize(300, 155));
+    const int height = f.popup.text().height();
+    QVERIFY(height > 100 && height < 300);
+    QCOMPARE(f.popup.height(), 30 + height + 25);
     QVERIFY(f.AtCorner());
-    QCOMPARE(f.popup.close_button().geometry(), QRect(274, 3, 20, 20));
+    QRect links;
+    for (QWidget* link : {&f.popup.prev_link(), &f.popup.next_link(), &f.popup.copy_link()}) {
+        QCOMPARE(link->y(), 30 + height + 5);
+        QVERIFY(!links.intersects(link->geometry()));
+        links |= link->geometry();
+    }
+    QVERIFY(QRect(5, 0, 290, 1000).contains(links));
     QCOMPARE(f.popup.close_button().parentWidget(), &f.popup.caption());
-    // A long message gets 300 pixels of text, the rest scrolls; a middling one what it needs.
-    // The links stay 5 below the text, side by side in the popup's width.
-    std::string text;
-    for (int i = 0; i < 80; ++i) {
-        text += "line " + std::to_string(i) + "\r\n";
-    }
-    for (const std::string& message : {text, std::string("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8")}) {
-        f.Add("ALICE", message);
-        f.popup.UpdateContent(0);
-        const int height = f.popup.text().height();
-        QVERIFY(message == text ? height == 300 : height > 100 && height < 300);
-        QCOMPARE(f.popup.height(), 30 + height + 25);
-        QVERIFY(f.AtCorner());
-        QRect links;
-        for (QWidget* link : {&f.popup.prev_link(), &f.popup.next_link(), &f.popup.copy_link()}) {
-            QCOMPARE(link->y(), 30 + height + 5);
-            QVERIFY(!links.intersects(link->geometry()));
-            links |= link->geometry();
-        }
-        QVERIFY(QRect(5, 0, 290, 1000).contains(links));
-    }
 }
 
 void PopupTest::ComposedText() {
