@@ -103,9 +103,16 @@ start_virtual_desktop() {
     pids+=($!)
     wait_for 20 xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
     [[ "${3:-}" == notray ]] && return
-    trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-    pids+=($!)
-    wait_for 20 trayer_up || fail "trayer did not start"
+    # Under load trayer now and then finds the display not ready yet and gives up: once more.
+    local attempt
+    for attempt in 1 2 3; do
+        trayer --edge bottom --align right --widthtype request --height 24 \
+            >>"$work/trayer.log" 2>&1 &
+        pids+=($!)
+        wait_for 10 trayer_up && return
+        xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log"; fail "Xvfb went away"; }
+    done
+    fail "trayer did not start"
 }
 
 # start_program N: starts the program, its output in $work/tolvaneN.log, its process id in pid.
