@@ -130,6 +130,9 @@ int Run(int argc, char** argv) {
         output.Abandon();
     }
     ReportNotes(output, Clock::now() + kNotesGrace);
+    if (!written && output.error() != 0) {
+        return 1;  // the output is closed and its writer has ended: the rest ends in order
+    }
     if (!written) {
         // The writer may be stuck in a write for good; nothing else is left to end in order.
         std::fflush(stderr);
