@@ -108,11 +108,7 @@ Stack::Impl::~Impl() {
             }
             lana.names.clear();
         }
-        std::lock_guard table(sessions_mutex_);
-        for (auto& [key, session] : sessions_) {
-            sessions.push_back(session);
-        }
-        sessions_.clear();
+        sessions = sessions_.TakeAll();
         tasks_.clear();
     }
     changed_.notify_all();

@@ -7,20 +7,14 @@
 namespace platform::netbios {
 
 int Stack::Impl::DetachSession(std::uint8_t lana, std::uint8_t lsn) {
-    std::shared_ptr<Session> session;
-    {
-        std::lock_guard table(sessions_mutex_);
-        auto it = sessions_.find({lana, lsn});
-        if (it == sessions_.end()) {
-            return -1;
-        }
-        session = std::move(it->second);
-        sessions_.erase(it);
+    const std::shared_ptr<Session> session = sessions_.Take(lana, lsn);
+    if (!session) {
+        return -1;
     }
     UniqueFd fd = session->Release();
     if (fd && session->deadline() != Clock::time_point::max()) {
         UniqueFd copy(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
-        std::lock_guard table(sessions_mutex_);
+        std::lock_guard copies(handed_over_mutex_);
         std::erase_if(handed_over_, [&](const HandedOver& h) {
             return h.lana == lana && h.local == session->local_name();
         });

@@ -19,6 +19,7 @@
 #include "platform/netbios/interfaces.h"
 #include "platform/netbios/mailslot_delivery.h"
 #include "platform/netbios/session.h"
+#include "platform/netbios/session_table.h"
 #include "platform/netbios/socket.h"
 #include "platform/netbios/stack.h"
 #include "platform/netbios/wire/name.h"
@@ -169,7 +170,6 @@ class Stack::Impl {
     void DropLana(Lana& lana, std::uint8_t listen_code, Completions& done);
     void FailListens(NameEntry& entry, std::uint8_t code, Completions& done);
     void RefuseQueued(std::uint8_t lana, const NetbiosName& name, std::uint8_t error);
-    void AbortSessions(std::uint8_t lana, const NetbiosName* name, bool remove);
     std::uint16_t NextTransactionId();
     // Sends on every subnet of the LANA to its broadcast target (the node itself where there is
     // none, as on loopback), from the LANA's address there; packet_for builds each subnet's
@@ -180,11 +180,11 @@ class Stack::Impl {
     // Sends a name query and waits for a positive answer (lock held, released while waiting).
     std::optional<wire::NbEntry> Resolve(Lock& lock, std::uint8_t lana, const NetbiosName& name);
 
-    // Sessions (under the lock): a number for a new session when the adapter has room (0 when
-    // not), and adding it to the table.
-    std::uint8_t AllocateLsn(Lana& lana);
-    void AddSession(std::shared_ptr<Session> session);
-    std::shared_ptr<Session> FindSession(std::uint8_t lana, std::uint8_t lsn) const;
+    // A number for a new session when the adapter has room (0 when not); under the lock, so the
+    // number stays free until the session is put in the table.
+    std::uint8_t AllocateLsn(Lana& lana) {
+        return sessions_.FreeNumber(lana.number, lana.next_lsn, lana.max_sessions);
+    }
     // The session a receive or send names, after checking its adapter and buffer; a return code
     // other than NRC_GOODRET says why there is none.
     std::uint8_t SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const;
@@ -261,8 +261,7 @@ class Stack::Impl {
     std::map<std::uint8_t, Lana> lanas_;
     // The session table has its own lock, taken after mutex_ when both are needed, so that the
     // per-session commands of the listening threads never wait for the stack's thread.
-    mutable std::mutex sessions_mutex_;
-    std::map<std::pair<std::uint8_t, std::uint8_t>, std::shared_ptr<Session>> sessions_;
+    SessionTable sessions_;
     // Read without the lock by the per-session commands and the port checks.
     std::array<std::atomic<bool>, 256> lana_present_{};
     std::atomic<bool> name_bound_{false};
@@ -271,7 +270,8 @@ class Stack::Impl {
     std::deque<Incoming> incoming_;
     std::deque<Queued> queued_;
     std::map<std::uint32_t, Clock::time_point> overran_;  // address -> until when
-    std::vector<HandedOver> handed_over_;                 // under sessions_mutex_
+    mutable std::mutex handed_over_mutex_;
+    std::vector<HandedOver> handed_over_;  // under handed_over_mutex_
     std::vector<Lingering> lingering_;
     std::vector<Repeated> repeated_;
     std::map<std::uint16_t, Query> queries_;

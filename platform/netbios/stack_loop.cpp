@@ -142,7 +142,7 @@ Clock::time_point Stack::Impl::NextDeadline(Clock::time_point now) const {
     }
     ForEachContendedSession([&](Session& s) { next = std::min(next, s.deadline()); });
     {
-        std::lock_guard table(sessions_mutex_);
+        std::lock_guard copies(handed_over_mutex_);
         for (const auto& h : handed_over_) {
             if (Contended(h.lana, h.local)) {
                 next = std::min(next, h.deadline);
@@ -185,7 +185,7 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
         }
     });
     {
-        std::lock_guard table(sessions_mutex_);
+        std::lock_guard copies(handed_over_mutex_);
         std::erase_if(handed_over_, [&](const HandedOver& h) {
             if (h.deadline > now || !Contended(h.lana, h.local)) {
                 return false;
@@ -221,16 +221,11 @@ void Stack::Impl::ForEachContendedSession(const std::function<void(Session&)>& f
     if (queued_.empty()) {
         return;
     }
-    std::lock_guard table(sessions_mutex_);
-    for (const auto& entry : sessions_) {
-        const Session& session = *entry.second;
-        if (session.state() == NRC_GOODRET &&
-            std::any_of(queued_.begin(), queued_.end(), [&](const Queued& q) {
-                return q.lana == session.lana() && q.called == session.local_name();
-            })) {
-            fn(*entry.second);
+    sessions_.ForEach([&](Session& session) {
+        if (session.state() == NRC_GOODRET && Contended(session.lana(), session.local_name())) {
+            fn(session);
         }
-    }
+    });
 }
 
 void Stack::Impl::MakeRoomForIncoming(std::uint32_t remote) {

@@ -124,21 +124,6 @@ void Stack::Impl::RefuseQueued(std::uint8_t lana, const NetbiosName& name, std::
     }
 }
 
-void Stack::Impl::AbortSessions(std::uint8_t lana, const NetbiosName* name, bool remove) {
-    std::lock_guard table(sessions_mutex_);
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-        const auto& s = it->second;
-        if (it->first.first == lana && (name == nullptr || s->local_name() == *name)) {
-            s->Abort(NRC_SABORT);
-            if (remove) {
-                it = sessions_.erase(it);
-                continue;
-            }
-        }
-        ++it;
-    }
-}
-
 void Stack::Impl::DropName(Lana& lana, const NetbiosName& name, std::uint8_t listen_code,
                            Completions& done) {
     auto it = lana.names.find(name);
@@ -148,9 +133,9 @@ void Stack::Impl::DropName(Lana& lana, const NetbiosName& name, std::uint8_t lis
     FailListens(it->second, listen_code, done);
     RefuseQueued(lana.number, name, wire::session_error::kCalledNotPresent);
     // Sessions stay in the table, ended, until their owner hangs up.
-    AbortSessions(lana.number, &name, false);
+    sessions_.Abort(lana.number, &name, false);
     {
-        std::lock_guard table(sessions_mutex_);  // copies of sessions carried on elsewhere
+        std::lock_guard copies(handed_over_mutex_);  // sessions carried on elsewhere
         std::erase_if(handed_over_, [&](const HandedOver& h) {
             return h.lana == lana.number && h.local == name;
         });
@@ -179,7 +164,7 @@ void Stack::Impl::DropLana(Lana& lana, std::uint8_t listen_code, Completions& do
         RefuseQueued(lana.number, name, wire::session_error::kCalledNotPresent);
     }
     lana.names.clear();
-    AbortSessions(lana.number, nullptr, true);
+    sessions_.Abort(lana.number, nullptr, true);
     std::erase_if(repeated_, [&](const Repeated& r) { return r.lana == lana.number; });
     changed_.notify_all();
 }
@@ -312,7 +297,7 @@ std::uint8_t Stack::Impl::Reset(NCB* ncb) {
         for (const auto& name : names) {
             DropName(*lana, name, NRC_NAMERR, done);
         }
-        AbortSessions(lana->number, nullptr, true);
+        sessions_.Abort(lana->number, nullptr, true);
         if (ncb->ncb_lsn == 0) {
             const std::uint8_t sessions = ncb->ncb_callname[0];
             const std::uint8_t names_limit = ncb->ncb_callname[2];

@@ -26,34 +26,6 @@ bool CallerMatches(const NCB& listen, const NetbiosName& calling) {
 
 }  // namespace
 
-std::uint8_t Stack::Impl::AllocateLsn(Lana& lana) {
-    std::lock_guard table(sessions_mutex_);
-    const auto count = std::count_if(sessions_.begin(), sessions_.end(),
-                                     [&](const auto& s) { return s.first.first == lana.number; });
-    if (static_cast<std::size_t>(count) >= lana.max_sessions) {
-        return 0;
-    }
-    for (int i = 0; i < 254; ++i) {
-        const std::uint8_t lsn = lana.next_lsn;
-        lana.next_lsn = static_cast<std::uint8_t>(lana.next_lsn % 254 + 1);
-        if (!sessions_.contains({lana.number, lsn})) {
-            return lsn;
-        }
-    }
-    return 0;
-}
-
-void Stack::Impl::AddSession(std::shared_ptr<Session> session) {
-    std::lock_guard table(sessions_mutex_);
-    sessions_[{session->lana(), session->lsn()}] = std::move(session);
-}
-
-std::shared_ptr<Session> Stack::Impl::FindSession(std::uint8_t lana, std::uint8_t lsn) const {
-    std::lock_guard table(sessions_mutex_);
-    auto it = sessions_.find({lana, lsn});
-    return it != sessions_.end() ? it->second : nullptr;
-}
-
 void Stack::Impl::CloseGracefully(UniqueFd fd) {
     if (!fd) {
         return;
@@ -116,7 +88,7 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
         static_cast<ssize_t>(positive.size())) {
         return true;  // the caller is gone; the listen stays for the next one
     }
-    AddSession(std::move(session));
+    sessions_.Put(std::move(session));
     NCB* ncb = entry.listens[index].ncb;
     ncb->ncb_lsn = lsn;
     ncb->ncb_num = entry.number;
@@ -314,7 +286,7 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (!session) {
         return NRC_NORESOURCES;
     }
-    AddSession(std::move(session));
+    sessions_.Put(std::move(session));
     ncb->ncb_lsn = lsn;
     return NRC_GOODRET;
 }
@@ -323,7 +295,7 @@ std::uint8_t Stack::Impl::SessionFor(const NCB* ncb, std::shared_ptr<Session>& s
     if (!lana_present_[ncb->ncb_lana_num]) {
         return NRC_BRIDGE;
     }
-    session = FindSession(ncb->ncb_lana_num, ncb->ncb_lsn);
+    session = sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn);
     if (!session) {
         return NRC_SNUMOUT;
     }
@@ -356,30 +328,14 @@ std::uint8_t Stack::Impl::Hangup(NCB* ncb) {
     if (!lana_present_[ncb->ncb_lana_num]) {
         return NRC_BRIDGE;
     }
-    std::shared_ptr<Session> session;
-    {
-        std::lock_guard table(sessions_mutex_);
-        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
-        if (it == sessions_.end()) {
-            return NRC_SNUMOUT;
-        }
-        session = std::move(it->second);
-        sessions_.erase(it);
+    const std::shared_ptr<Session> session = sessions_.Take(ncb->ncb_lana_num, ncb->ncb_lsn);
+    if (!session) {
+        return NRC_SNUMOUT;
     }
-    UniqueFd fd = session->Hangup();
-    if (fd) {
-        // Half-closed already: with nothing unread a close ends it cleanly (what we sent still
-        // arrives). Bytes the peer sent unasked would turn the close into a reset, so those
-        // sessions are read to their end by the stack's thread first.
-        std::uint8_t sink[512];
-        ssize_t n;
-        int reads = 0;
-        while ((n = ::recv(fd.get(), sink, sizeof sink, MSG_DONTWAIT)) > 0 && ++reads < 64) {
-        }
-        if (n > 0 || (n < 0 && errno == EINTR)) {
-            std::lock_guard lock(mutex_);
-            CloseGracefully(std::move(fd));
-        }
+    // Sessions still sending are read to their end by the stack's thread before the close.
+    if (UniqueFd fd = session->Hangup(); fd && MustLingerAfterHangup(fd.get())) {
+        std::lock_guard lock(mutex_);
+        CloseGracefully(std::move(fd));
     }
     return NRC_GOODRET;
 }

@@ -106,10 +106,7 @@ ServiceClient::~ServiceClient() {
     }
     wake_.Set();
     reader_.join();
-    std::lock_guard lock(sessions_mutex_);
-    for (auto& [key, session] : sessions_) {
-        session->Abort(NRC_SABORT);
-    }
+    sessions_.Abort(std::nullopt, nullptr, false);
 }
 
 std::uint8_t ServiceClient::Submit(NCB* ncb) {
@@ -153,15 +150,16 @@ std::uint8_t ServiceClient::Submit(NCB* ncb) {
         case NCBDELNAME:
             code = ask(false);
             if (code == NRC_GOODRET) {
-                AbortSessions(ncb->ncb_lana_num, ncb->ncb_name, false);
+                const wire::NetbiosName name = FieldName(ncb->ncb_name);
+                sessions_.Abort(ncb->ncb_lana_num, &name, false);
             }
             break;
         case NCBRESET:
             code = ask(false);
             if (code == NRC_GOODRET) {
-                AbortSessions(ncb->ncb_lana_num, nullptr, true);
+                sessions_.Abort(ncb->ncb_lana_num, nullptr, true);
                 if (ncb->ncb_lsn == 0) {
-                    std::lock_guard lock(sessions_mutex_);
+                    std::lock_guard lock(lanas_mutex_);
                     const std::uint8_t room = ncb->ncb_callname[0];
                     lanas_[ncb->ncb_lana_num].max_sessions =
                         room ? std::min<std::size_t>(room, 254) : LanaSessions{}.max_sessions;
@@ -487,40 +485,30 @@ void ServiceClient::CloseMailslot(std::uint64_t generation, const std::string& n
 std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
                                        const wire::NetbiosName& local,
                                        const wire::NetbiosName& remote, Session::Limits limits) {
-    std::lock_guard lock(sessions_mutex_);
-    LanaSessions& l = lanas_[lana];
-    const auto count = std::count_if(sessions_.begin(), sessions_.end(),
-                                     [&](const auto& s) { return s.first.first == lana; });
-    if (static_cast<std::size_t>(count) >= l.max_sessions) {
+    // Called with mutex_ held, by completions only: the number stays free until put.
+    std::uint8_t lsn;
+    {
+        std::lock_guard lock(lanas_mutex_);
+        LanaSessions& l = lanas_[lana];
+        lsn = sessions_.FreeNumber(lana, l.next_lsn, l.max_sessions);
+    }
+    if (lsn == 0) {
         return 0;
     }
-    for (int i = 0; i < 254; ++i) {
-        const std::uint8_t lsn = l.next_lsn;
-        l.next_lsn = static_cast<std::uint8_t>(lsn % 254 + 1);
-        if (!sessions_.contains({lana, lsn})) {
-            SetNoDelay(fd.get());
-            sockaddr_in peer{};
-            socklen_t length = sizeof peer;
-            const std::uint32_t address =
-                ::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
-                    ? ntohl(peer.sin_addr.s_addr)
-                    : 0;
-            auto session =
-                std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits);
-            if (!session->valid()) {
-                return 0;  // out of descriptors: the caller closes fd
-            }
-            sessions_[{lana, lsn}] = std::move(session);
-            return lsn;
-        }
+    SetNoDelay(fd.get());
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const std::uint32_t address =
+        ::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
+            ? ntohl(peer.sin_addr.s_addr)
+            : 0;
+    auto session =
+        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits);
+    if (!session->valid()) {
+        return 0;  // out of descriptors: the caller closes fd
     }
-    return 0;
-}
-
-std::shared_ptr<Session> ServiceClient::FindSession(const NCB* ncb) {
-    std::lock_guard lock(sessions_mutex_);
-    auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
-    return it != sessions_.end() ? it->second : nullptr;
+    sessions_.Put(std::move(session));
+    return lsn;
 }
 
 std::uint8_t ServiceClient::Receive(NCB* ncb) {
@@ -549,29 +537,11 @@ std::uint8_t ServiceClient::Send(NCB* ncb) {
 }
 
 std::uint8_t ServiceClient::Hangup(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    {
-        std::lock_guard lock(sessions_mutex_);
-        auto it = sessions_.find({ncb->ncb_lana_num, ncb->ncb_lsn});
-        if (it == sessions_.end()) {
-            return NRC_SNUMOUT;
-        }
-        session = std::move(it->second);
-        sessions_.erase(it);
+    const std::shared_ptr<Session> session = sessions_.Take(ncb->ncb_lana_num, ncb->ncb_lsn);
+    if (!session) {
+        return NRC_SNUMOUT;
     }
-    UniqueFd fd = session->Hangup();
-    if (!fd) {
-        return NRC_GOODRET;
-    }
-    // Half-closed already: with nothing unread the close is clean. Bytes the peer sent unasked
-    // would turn it into a reset that could cut what we sent, so those are read to their end
-    // first, for a while.
-    std::uint8_t sink[512];
-    ssize_t n;
-    int reads = 0;
-    while ((n = ::recv(fd.get(), sink, sizeof sink, MSG_DONTWAIT)) > 0 && ++reads < 64) {
-    }
-    if (n > 0 || (n < 0 && errno == EINTR)) {
+    if (UniqueFd fd = session->Hangup(); fd && MustLingerAfterHangup(fd.get())) {
         std::lock_guard lock(mutex_);
         if (lingering_.size() < kMaxLingering) {
             lingering_.emplace_back(std::move(fd), Clock::now() + kLingerTime);
@@ -579,24 +549,6 @@ std::uint8_t ServiceClient::Hangup(NCB* ncb) {
         }
     }
     return NRC_GOODRET;
-}
-
-void ServiceClient::AbortSessions(std::uint8_t lana, const std::uint8_t* name, bool remove) {
-    std::lock_guard lock(sessions_mutex_);
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-        const auto& s = it->second;
-        const bool match = it->first.first == lana &&
-                           (name == nullptr ||
-                            std::memcmp(s->local_name().data(), name, s->local_name().size()) == 0);
-        if (match) {
-            s->Abort(NRC_SABORT);
-            if (remove) {
-                it = sessions_.erase(it);
-                continue;
-            }
-        }
-        ++it;
-    }
 }
 
 }  // namespace platform::netbios::service

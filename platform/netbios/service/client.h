@@ -16,6 +16,7 @@
 #include "platform/netbios/ncb.h"
 #include "platform/netbios/service/protocol.h"
 #include "platform/netbios/session.h"
+#include "platform/netbios/session_table.h"
 #include "platform/netbios/socket.h"
 #include "platform/sync/event.h"
 
@@ -70,8 +71,9 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     std::uint8_t Receive(NCB* ncb);
     std::uint8_t Send(NCB* ncb);
     std::uint8_t Hangup(NCB* ncb);
-    void AbortSessions(std::uint8_t lana, const std::uint8_t* name, bool remove);
-    std::shared_ptr<Session> FindSession(const NCB* ncb);
+    std::shared_ptr<Session> FindSession(const NCB* ncb) const {
+        return sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn);
+    }
 
     const std::string path_;
     std::atomic<bool> reachable_{true};
@@ -86,13 +88,13 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     std::vector<std::pair<UniqueFd, std::chrono::steady_clock::time_point>> lingering_;
     bool stopping_ = false;
 
-    std::mutex sessions_mutex_;
+    std::mutex lanas_mutex_;
     struct LanaSessions {
         std::size_t max_sessions = 16;
         std::uint8_t next_lsn = 1;
     };
-    std::map<std::uint8_t, LanaSessions> lanas_;
-    std::map<std::pair<std::uint8_t, std::uint8_t>, std::shared_ptr<Session>> sessions_;
+    std::map<std::uint8_t, LanaSessions> lanas_;  // under lanas_mutex_
+    SessionTable sessions_;
 
     platform::Event wake_{platform::Event::Mode::AutoReset};
     std::thread reader_;
