@@ -140,9 +140,13 @@ std::string ReceptionProblem() {
     const Current current = Resolve();
     const std::string start = "Start it with: sudo systemctl start tolvane-netbiosd";
     if (current.service) {
-        return current.service->Reachable()
-                   ? std::string()
-                   : "Messages cannot be received: the NetBIOS service does not answer. " + start;
+        if (!current.service->Reachable()) {
+            return "Messages cannot be received: the NetBIOS service does not answer. " + start;
+        }
+        const std::string refusal = current.service->Refusal();
+        return refusal.empty() ? std::string()
+                               : "Messages to your own name cannot be received: " + refusal +
+                                     ". Messages to the computer's name still arrive.";
     }
     const auto problems = current.stack->BindProblems();
     if (problems.empty()) {

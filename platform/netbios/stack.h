@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +84,15 @@ class Stack {
         int session_socket = -1;
         // Names each adapter holds until an NCBRESET sets another number.
         std::size_t names_per_lana = 8;
+        // Where a mailslot write from the network goes, for a process that serves several
+        // programs: the local mailslots to write it to (none: dropped). Given the adapter, the
+        // datagram's destination and whether it is addressed to one holder of a unique name
+        // other than the computer's. Runs on the stack's thread: it must not wait. Unset: the
+        // local mailslot of the name written to.
+        std::function<std::vector<std::string>(std::uint8_t lana,
+                                               const std::array<std::uint8_t, 16>& destination,
+                                               bool to_unique_name, std::string_view mailslot)>
+            route_mailslot;
         // Called with the ports that cannot be bound: from the constructor when there are any, then
         // on the stack's thread whenever the set changes (an empty set once all are bound).
         std::function<void(const std::vector<BindProblem>&)> on_bind_problems;

@@ -35,7 +35,16 @@ void Stack::Impl::HandleDatagram(std::span<const std::uint8_t> bytes, const UdpS
     if (!write || write->data.size() > config_.max_mailslot_data) {
         return;
     }
-    delivery_.Deliver(write->name, write->data, Clock::now());
+    if (!config_.route_mailslot) {
+        delivery_.Deliver(write->name, write->data, Clock::now());
+        return;
+    }
+    const bool to_unique_name = datagram->type == wire::datagram_type::kDirectUnique &&
+                                !IsComputerName(datagram->destination);
+    for (const auto& local :
+         config_.route_mailslot(lana->number, datagram->destination, to_unique_name, write->name)) {
+        delivery_.Deliver(local, write->data, Clock::now());
+    }
 }
 
 bool Stack::Impl::WriteMailslot(std::uint8_t lana_number, std::string_view target,

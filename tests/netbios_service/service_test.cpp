@@ -13,11 +13,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/netbios/service/client.h"
 #include "platform/netbios/service/local_socket.h"
 #include "platform/netbios/service/protocol.h"
 #include "platform/netbios/service/server.h"
+#include "platform/netbios/wire/datagram.h"
+#include "platform/netbios/wire/mailslot_write.h"
 #include "tests/netbios/netbios_test_util.h"
 
 namespace nb = platform::netbios;
@@ -46,6 +49,11 @@ class ServiceTest : public ::testing::Test {
         config.interfaces = {"lo"};
         config.computer_name = "SVCHOST";
         config.names_per_lana = 254;
+        config.route_mailslot = [routes = routes_](std::uint8_t lana,
+                                                   const nb::wire::NetbiosName& to, bool unique,
+                                                   std::string_view mailslot) {
+            return routes->Route(lana, to, unique, mailslot);
+        };
         stack_ = std::make_unique<nb::Stack>(config);
         StartServer();
         std::uint8_t list[8] = {};
@@ -65,6 +73,7 @@ class ServiceTest : public ::testing::Test {
         svc::Server::Options options;
         options.computer_name = "SVCHOST";
         options.limits.names = 8;
+        options.routes = routes_;
         server_ = std::make_unique<svc::Server>(*stack_, svc::ListenLocal(path_, error), options);
     }
     std::shared_ptr<svc::ServiceClient> NewProgram() {
@@ -77,6 +86,7 @@ class ServiceTest : public ::testing::Test {
     }
 
     const std::string path_ = "/tmp/tolvane-service-test-" + std::to_string(::getpid());
+    std::shared_ptr<svc::DatagramRoutes> routes_ = std::make_shared<svc::DatagramRoutes>();
     std::unique_ptr<nb::Stack> stack_;
     std::unique_ptr<svc::Server> server_;
     std::uint8_t lana_ = 0;
@@ -140,29 +150,96 @@ TEST_F(ServiceTest, ANameIsItsProgramsUntilItGoesAndSessionsGoToTheListener) {
     EXPECT_EQ(Run(*NewProgram(), nb::NCBADDNAME, "SHARED"), nb::NRC_GOODRET);
 }
 
-TEST_F(ServiceTest, MailslotsAreExclusiveAndEndWithTheirProgramOrTheService) {
+// What every user shares: each program that adds the computer's name holds it, and each that
+// listens gets its own stream of a caller's session, the caller one answer to each message; each
+// program that opens a mailslot gets its own copy of a broadcast, a program's own name only its
+// own. A program that does not read is dropped alone.
+TEST_F(ServiceTest, TheComputerNameAndMailslotsAreEveryProgramsAndAUsersNameOnlyTheirs) {
     auto alice = NewProgram();
     auto bob = NewProgram();
-    auto slot = alice->OpenMailslot("MESSNGR", 400);
-    ASSERT_TRUE(slot);
-    EXPECT_FALSE(bob->OpenMailslot("\\mailslot\\messngr", 400));
-    slot.reset();  // freed once the service has read alice's word for it
-    std::optional<platform::mailslot::Mailslot> bobs;
-    for (int i = 0; i < 200 && !bobs; ++i) {
-        bobs = bob->OpenMailslot("MESSNGR", 400);
+    auto idle = NewProgram();
+    for (auto* p : {alice.get(), bob.get(), idle.get()}) {
+        ASSERT_EQ(Run(*p, nb::NCBADDNAME, "SVCHOST"), nb::NRC_GOODRET);
     }
-    ASSERT_TRUE(bobs);
-    ASSERT_TRUE(bobs->GetInfo());
+    EXPECT_EQ(Run(*alice, nb::NCBADDNAME, "SVCHOST"), nb::NRC_DUPNAME);
+    ASSERT_EQ(Run(*alice, nb::NCBADDNAME, "ALICE"), nb::NRC_GOODRET);
 
-    // The service restarts: whatever was waiting ends, and what came from it is no longer fed,
-    // so the ports make it all anew; the next command reaches the new service.
-    ASSERT_EQ(Run(*bob, nb::NCBADDNAME, "BOB"), nb::NRC_GOODRET);
-    Listen pending(*bob, lana_, "BOB");
+    Listen a(*alice, lana_, "SVCHOST"), b(*bob, lana_, "SVCHOST"), i(*idle, lana_, "SVCHOST");
+    nbtest::RawPeer caller;
+    ASSERT_TRUE(caller.Session(nbtest::Ipv4("127.0.0.1"), "SVCHOST"));
+    for (auto* l : {&a, &b, &i}) {
+        ASSERT_EQ(l->Wait(), nb::NRC_GOODRET);
+    }
+    const Bytes big(60000, 'x');
+    std::uint8_t buffer[65535];
+    auto exchange = [&](svc::ServiceClient& p, Listen& l, std::uint8_t answer) {
+        nb::NCB receive = Ncb(nb::NCBRECV);
+        receive.ncb_lana_num = lana_;
+        receive.ncb_lsn = l.ncb.ncb_lsn;
+        receive.ncb_buffer = buffer;
+        receive.ncb_length = sizeof buffer;
+        EXPECT_EQ(p.Submit(&receive), nb::NRC_GOODRET);
+        EXPECT_EQ(receive.ncb_length, big.size());
+        nb::NCB send = receive;
+        send.ncb_command = nb::NCBSEND;
+        send.ncb_buffer = &answer;
+        send.ncb_length = 1;
+        EXPECT_EQ(p.Submit(&send), nb::NRC_GOODRET);
+    };
+    // The idle program never reads: past its bound it is dropped, the others go on.
+    for (std::uint8_t round = 1; round <= 8; ++round) {
+        ASSERT_TRUE(caller.SendMessage(big));
+        exchange(*alice, a, round);
+        exchange(*bob, b, round + 100);
+        EXPECT_EQ(caller.ReadMessage(), Bytes{round}) << "the first answer, once";
+    }
+    ASSERT_TRUE(caller.SendMessage({'e', 'n', 'd'}));
+    nb::NCB hangup = Ncb(nb::NCBHANGUP);
+    hangup.ncb_lana_num = lana_;
+    for (auto [p, l] : {std::pair{alice.get(), &a}, std::pair{bob.get(), &b}}) {
+        hangup.ncb_lsn = l->ncb.ncb_lsn;
+        EXPECT_EQ(p->Submit(&hangup), nb::NRC_GOODRET);
+    }
+    EXPECT_TRUE(caller.WaitClosed());
+
+    auto slot_a = alice->OpenMailslot("MESSNGR", 400);
+    auto slot_b = bob->OpenMailslot("\\mailslot\\messngr", 400);
+    ASSERT_TRUE(slot_a && slot_b);
+    EXPECT_FALSE(alice->OpenMailslot("MESSNGR", 400)) << "one copy a program";
+    nbtest::RawUdp udp;
+    auto datagram = [&](std::uint8_t type, const nb::wire::NetbiosName& to, std::uint8_t fill) {
+        auto smb = nb::wire::EncodeMailslotWrite("\\MAILSLOT\\MESSNGR", Bytes(4, fill),
+                                                 nb::wire::mailslot_class::kUnreliable);
+        ASSERT_TRUE(udp.SendTo(nbtest::Ipv4("127.0.0.1"), 138,
+                               nb::wire::EncodeDatagram(type, 1, nbtest::Ipv4("127.0.0.1"), 138,
+                                                        nb::wire::MakeName("SRC", 0), to, smb)));
+    };
+    auto next = [](platform::mailslot::Mailslot& slot) -> int {
+        std::uint8_t out[16];
+        for (int waited = 0; waited < 3000; waited += 5) {
+            if (auto n = slot.Read(out)) {
+                return *n == 4 ? out[0] : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return 0;
+    };
+    datagram(nb::wire::datagram_type::kDirectUnique, nb::wire::MakeName("ALICE", 3), 1);
+    datagram(nb::wire::datagram_type::kBroadcast, nb::wire::WildcardName(), 2);
+    EXPECT_EQ(next(*slot_a), 1);
+    EXPECT_EQ(next(*slot_a), 2);
+    EXPECT_EQ(next(*slot_b), 2) << "alice's own datagram is not bob's";
+
+    // The last holder's end lets go of the name; a restart of the service ends what came from it,
+    // and the programs make it all anew.
+    alice.reset();
+    idle.reset();
+    Listen pending(*bob, lana_, "SVCHOST");
     server_.reset();
     EXPECT_EQ(pending.Wait(), nb::NRC_SYSTEM);
-    EXPECT_FALSE(bobs->GetInfo());
+    EXPECT_FALSE(slot_b->GetInfo());
     StartServer();
-    EXPECT_EQ(Run(*bob, nb::NCBADDNAME, "BOB"), nb::NRC_GOODRET);
+    EXPECT_EQ(Run(*bob, nb::NCBADDNAME, "SVCHOST"), nb::NRC_GOODRET);
     EXPECT_TRUE(bob->OpenMailslot("MESSNGR", 400));
 }
 

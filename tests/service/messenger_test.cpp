@@ -13,6 +13,8 @@
 #include "platform/netbios/machine_service.h"
 #include "platform/netbios/service/local_socket.h"
 #include "platform/netbios/service/server.h"
+#include "platform/netbios/wire/datagram.h"
+#include "platform/netbios/wire/mailslot_write.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/messenger.h"
 #include "tests/netbios/netbios_test_util.h"
@@ -68,10 +70,18 @@ class MessengerTest : public ::testing::TestWithParam<Mode> {
         auto config = TestConfig({});
         config.session_idle = milliseconds(1500);
         config.computer_name = kComputer;
+        auto routes = std::make_shared<nb::service::DatagramRoutes>();
+        if (GetParam() == Mode::Service) {
+            config.route_mailslot = [routes](std::uint8_t lana, const nb::wire::NetbiosName& to,
+                                             bool unique, std::string_view mailslot) {
+                return routes->Route(lana, to, unique, mailslot);
+            };
+        }
         stack_ = std::make_shared<nb::Stack>(config);
         if (GetParam() == Mode::Service) {
             std::string error;
             nb::service::Server::Options options;
+            options.routes = routes;
             options.computer_name = kComputer;
             options.sessions.idle = config.session_idle;
             server_ = std::make_unique<nb::service::Server>(
@@ -136,7 +146,8 @@ TEST_P(MessengerTest, EveryAdapterGetsBothNamesAndARefreshRebuildsEveryPort) {
     }
     Start();
     ASSERT_TRUE(Eventually([&] { return messenger_->PortCount() == 2 * 2 + 1; }));
-    ASSERT_TRUE(Listening(kUser, veth->local_address()) && Listening(kComputer));
+    ASSERT_TRUE(Listening(kUser, veth->local_address()));
+    ASSERT_TRUE(Listening(kComputer));
     const std::size_t rebuilds = messenger_->RebuildCount();
     messenger_->Refresh();
     ASSERT_TRUE(Eventually([&] { return messenger_->RebuildCount() == rebuilds + 1; }));
@@ -144,11 +155,19 @@ TEST_P(MessengerTest, EveryAdapterGetsBothNamesAndARefreshRebuildsEveryPort) {
     ASSERT_TRUE(Listening(kComputer, veth->local_address()) && Listening(kUser));
     // The rebuilt mailslot port: a datagram is a broadcast message whatever its recipient.
     const Bytes datagram = BytesOf("SERVER\0SOMEONE-ELSE\0shutdown at 5\0");
+    RawUdp udp;
+    const auto smb = nb::wire::EncodeMailslotWrite("\\MAILSLOT\\MESSNGR", datagram,
+                                                   nb::wire::mailslot_class::kUnreliable);
+    const auto packet =
+        nb::wire::EncodeDatagram(nb::wire::datagram_type::kBroadcast, 1, Ipv4("127.0.0.1"), 138,
+                                 nb::wire::MakeName("SERVER", 0), nb::wire::WildcardName(), smb);
     ASSERT_TRUE(Eventually([&] {
-        return platform::mailslot::Write("MESSNGR", datagram) ==
-               platform::mailslot::WriteResult::Written;
+        // Until the rebuilt port has its mailslot open.
+        udp.SendTo(Ipv4("127.0.0.1"), 138, packet);
+        std::this_thread::sleep_for(milliseconds(100));
+        std::lock_guard g(inbox_.m);
+        return !inbox_.messages.empty();
     }));
-    ASSERT_TRUE(inbox_.WaitCount(1));
     const auto m = inbox_.At(0);
     EXPECT_EQ(m.kind, MessageKind::Broadcast);
     EXPECT_EQ(m.origin + "|" + m.recipient + "|" + m.text, "SERVER|SOMEONE-ELSE|shutdown at 5");

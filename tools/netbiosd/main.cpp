@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/codepage/codepage.h"
+#include "platform/netbios/service/datagram_routes.h"
 #include "platform/netbios/service/local_socket.h"
 #include "platform/netbios/service/name_policy.h"
 #include "platform/netbios/service/server.h"
@@ -86,6 +87,12 @@ int main(int argc, char** argv) {
     config.session_socket = sockets.session.release();
     // Every program's names share the adapters; each program's share is bounded by the service.
     config.names_per_lana = 254;
+    // Mailslot writes go to the copies of the programs that opened the mailslot.
+    auto routes = std::make_shared<nb::service::DatagramRoutes>();
+    config.route_mailslot = [routes](std::uint8_t lana, const nb::wire::NetbiosName& destination,
+                                     bool to_unique_name, std::string_view mailslot) {
+        return routes->Route(lana, destination, to_unique_name, mailslot);
+    };
     config.on_bind_problems = [](const std::vector<nb::BindProblem>& problems) {
         Log(Describe(problems));
         sd_notifyf(0, "STATUS=%s", Describe(problems).c_str());
@@ -96,6 +103,7 @@ int main(int argc, char** argv) {
         nb::service::Server::Options server_options;
         server_options.computer_name = nb::service::WireName(computer);
         server_options.log = Log;
+        server_options.routes = routes;
         nb::service::Server server(stack, std::move(sockets.local), server_options);
         sd_notify(0, "READY=1");
         for (;;) {

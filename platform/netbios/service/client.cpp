@@ -314,6 +314,8 @@ void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& repl
     NCB* ncb = w->ncb;
     if (ncb == nullptr) {
         w->handed = std::move(fd);
+    } else if (w->command == NCBADDNAME && code != NRC_GOODRET && !reply.data.empty()) {
+        refusal_.assign(reply.data.begin(), reply.data.end());
     } else if (code == NRC_GOODRET) {
         switch (w->command) {
             case NCBADDNAME:
@@ -466,6 +468,11 @@ void ServiceClient::ReadReplies(const std::shared_ptr<Connection>& connection) {
             }
         }
     }
+}
+
+std::string ServiceClient::Refusal() {
+    std::lock_guard lock(mutex_);
+    return refusal_;
 }
 
 void ServiceClient::CloseMailslot(std::uint64_t generation, const std::string& name) {

@@ -47,6 +47,9 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     // Whether the service could be reached the last time it was tried.
     bool Reachable() const { return reachable_.load(); }
     const std::string& socket_path() const { return path_; }
+    // Why the service refused a name this program asked for, to tell its user; empty when it
+    // refused none (or gave no reason).
+    std::string Refusal();
 
   private:
     struct Connection;
@@ -87,6 +90,7 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     std::map<std::uint32_t, std::shared_ptr<Waiter>> waiting_;
     std::vector<std::pair<UniqueFd, std::chrono::steady_clock::time_point>> lingering_;
     bool stopping_ = false;
+    std::string refusal_;  // under mutex_
 
     std::mutex lanas_mutex_;
     struct LanaSessions {

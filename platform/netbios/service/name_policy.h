@@ -11,29 +11,44 @@
 
 // Which names a program may add through the NetBIOS service. The superuser may add any name; a
 // program of a normal user only the computer's name and the user's own login name, each with the
-// messenger suffix, so that no user can take the name another user receives messages on.
+// messenger suffix, so that no user can take the name another user receives messages on. Where
+// two accounts' logins have the same wire form (case, the 15-byte cut, the code page's closest
+// form), neither holds it: the messages to it could be either's.
 namespace platform::netbios::service {
 
 inline constexpr std::uint8_t kMessengerSuffix = 0x03;
 
-// A computer or user name as it goes on the wire: upper case, in the OEM code page, at most 15
-// bytes.
+// A computer or user name as it goes on the wire, as programs and senders make it (see
+// platform::codepage::NetbiosName); empty when it has none.
 std::string WireName(std::string_view name);
 
-// The login name of a user; nullopt when the user database does not know the id.
-std::optional<std::string> LoginName(uid_t uid);
+struct Account {
+    std::string login;
+    // Another account whose login has the same wire form, when there is one.
+    std::optional<std::string> clash;
+};
+
+// The account of a user; nullopt when the user database does not know the id (a subordinate uid,
+// a uid of another namespace). Reads the whole database now and then; may wait on it.
+std::optional<Account> AccountOf(uid_t uid);
 
 class NamePolicy {
   public:
-    // computer_name in its wire form; login_name as the user database gives it (may be absent).
-    NamePolicy(uid_t uid, const std::string& computer_name,
-               const std::optional<std::string>& login_name);
+    // computer_name in its wire form.
+    NamePolicy(uid_t uid, const std::string& computer_name, const std::optional<Account>& account);
 
     bool MayAdd(const wire::NetbiosName& name) const;
+    // Why name, the user's own, is refused, for the program to tell its user; empty when it is
+    // not refused or not the user's.
+    std::string Why(const wire::NetbiosName& name) const {
+        return !own_ || *own_ == name ? why_ : std::string();
+    }
 
   private:
     bool any_ = false;
     std::vector<wire::NetbiosName> allowed_;
+    std::optional<wire::NetbiosName> own_;
+    std::string why_;
 };
 
 }  // namespace platform::netbios::service

@@ -12,44 +12,14 @@
 #include <cstring>
 #include <type_traits>
 
-namespace platform::netbios::service {
+#include "platform/netbios/service/pending_listen.h"
 
-// An asynchronous listen submitted for a program. The control block comes first, so that the
-// completion routine, which gets only the control block, finds the rest.
-struct Server::PendingListen {
-    NCB ncb;
-    Server* server = nullptr;
-    Channel* channel = nullptr;
-    std::uint64_t client = 0;
-    std::uint32_t id = 0;
-    std::atomic<bool> finished{false};  // the completion routine is done with it
-};
+namespace platform::netbios::service {
 
 namespace {
 
-static_assert(std::is_standard_layout_v<Server::PendingListen>);
-
 constexpr int kRequestsPerTurn = 16;
 constexpr int kAcceptsPerTurn = 16;
-
-NCB Command(std::uint8_t command, std::uint8_t lana, const wire::NetbiosName& name) {
-    NCB ncb;
-    ncb.ncb_command = command;
-    ncb.ncb_lana_num = lana;
-    std::memcpy(ncb.ncb_name, name.data(), name.size());
-    std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
-    return ncb;
-}
-
-NCB CommandFrom(const CommandFields& f, std::uint8_t command) {
-    NCB ncb = Command(command, f.lana, f.name);
-    std::memcpy(ncb.ncb_callname, f.callname.data(), f.callname.size());
-    ncb.ncb_lsn = f.lsn;
-    ncb.ncb_num = f.num;
-    ncb.ncb_rto = f.rto;
-    ncb.ncb_sto = f.sto;
-    return ncb;
-}
 
 }  // namespace
 
@@ -57,7 +27,11 @@ Server::Server(Stack& stack, UniqueFd listener, Options options)
     : stack_(stack),
       listener_(std::move(listener)),
       options_(std::move(options)),
-      workers_(std::make_unique<WorkerPool>(options_.limits.workers)) {
+      workers_(std::make_unique<WorkerPool>(options_.limits.workers)),
+      routes_(options_.routes ? options_.routes : std::make_shared<DatagramRoutes>()) {
+    if (!options_.computer_name.empty()) {
+        shared_name_ = wire::MakeName(options_.computer_name, kMessengerSuffix);
+    }
     ::fcntl(listener_.get(), F_SETFL, ::fcntl(listener_.get(), F_GETFL) | O_NONBLOCK);
     thread_ = std::thread([this] { Run(); });
 }
@@ -146,6 +120,13 @@ void Server::Run() {
         for (auto id : doomed) {
             CutOff(id, "it does not take its answers");
         }
+        std::vector<NameKey> keys;
+        for (const auto& [key, entry] : shared_) {
+            keys.push_back(key);
+        }
+        for (const auto& key : keys) {
+            ListenOnStack(key);
+        }
 
         fds.assign({{wake_.fd(), POLLIN, 0}, {listener_.get(), POLLIN, 0}});
         ids.clear();
@@ -156,7 +137,20 @@ void Server::Run() {
             fds.push_back({c->channel->fd(), events, 0});
             ids.push_back(id);
         }
-        if (::poll(fds.data(), fds.size(), -1) <= 0) {
+        const std::size_t relays_from = fds.size();
+        const std::size_t relays = relays_.size();
+        auto next = NextSharedDeadline();
+        for (const auto& r : relays_) {
+            r->Fill(fds);
+            next = next ? std::min(*next, r->deadline()) : r->deadline();
+        }
+        int timeout = -1;
+        if (next) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *next - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 60000));
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
             continue;
         }
         // Completions posted without a wake-up are settled before the requests that follow them.
@@ -169,7 +163,7 @@ void Server::Run() {
         if (fds[1].revents) {
             Accept();
         }
-        for (std::size_t i = 2; i < fds.size(); ++i) {
+        for (std::size_t i = 2; i < relays_from; ++i) {
             const short revents = fds[i].revents;
             Client* c = revents ? Find(ids[i - 2]) : nullptr;
             if (c == nullptr) {
@@ -186,6 +180,19 @@ void Server::Run() {
                 CutOff(ids[i - 2], {});
             }
         }
+        // Relays started meanwhile have no descriptors polled yet.
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<bool> over(relays, false);
+        for (std::size_t r = 0, at = relays_from; r < relays; ++r) {
+            const std::size_t n = relays_[r]->Programs() + 1;
+            over[r] = !relays_[r]->Handle(std::span(fds).subspan(at, n), now);
+            at += n;
+        }
+        for (std::size_t r = relays; r-- > 0;) {
+            if (over[r]) {
+                relays_.erase(relays_.begin() + static_cast<std::ptrdiff_t>(r));
+            }
+        }
     }
 }
 
@@ -200,13 +207,9 @@ void Server::Accept() {
         if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0) {
             continue;
         }
-        const auto same_user = std::count_if(clients_.begin(), clients_.end(), [&](const auto& c) {
-            return c.second->uid == cred.uid;
-        });
-        if (clients_.size() >= options_.limits.clients ||
-            static_cast<std::size_t>(same_user) >= options_.limits.clients_per_user) {
-            Log("refused a program (pid " + std::to_string(cred.pid) + ", uid " +
-                std::to_string(cred.uid) + "): too many programs");
+        if (!Admits(Kind::Unknown, cred.uid)) {
+            LogRefusal(cred.uid, "refused a program (pid " + std::to_string(cred.pid) + ", uid " +
+                                     std::to_string(cred.uid) + "): too many programs");
             continue;
         }
         auto client = std::make_unique<Client>();
@@ -223,12 +226,8 @@ void Server::Accept() {
         // The user database may have to ask over the network: not on this thread.
         const uid_t uid = cred.uid;
         workers_->Post([this, id, uid] {
-            auto login = LoginName(uid);
-            Post([this, id, uid, login] {
-                if (Client* c = Find(id)) {
-                    c->policy.emplace(uid, options_.computer_name, login);
-                }
-            });
+            auto account = AccountOf(uid);
+            Post([this, id, account] { Classify(id, account); });
         });
     }
 }
@@ -276,12 +275,27 @@ void Server::CutOff(std::uint64_t id, const std::string& why) {
         client_count_ = clients_.size();
     }
     if (!why.empty()) {
-        Log("cut off a program (pid " + std::to_string(client->pid) + ", uid " +
-            std::to_string(client->uid) + "): " + why);
+        LogRefusal(client->uid, "cut off a program (pid " + std::to_string(client->pid) + ", uid " +
+                                    std::to_string(client->uid) + "): " + why);
+    }
+    routes_->Forget(id);
+    std::vector<NameKey> unused;
+    for (auto& [key, entry] : shared_) {
+        entry.holders.erase(id);
+        entry.listened.erase(id);
+        std::erase_if(entry.listens, [&](const auto& l) { return l.first == id; });
+        std::erase_if(entry.adding, [&](const auto& a) { return a.first == id; });
+        if (entry.holders.empty() && entry.adding.empty()) {
+            unused.push_back(key);
+        }
+    }
+    for (const auto& key : unused) {
+        DropShared(key, NRC_NAMERR);
     }
     // Its names go at once: their listens complete (and are dropped), an add under way ends.
     for (auto o = owners_.begin(); o != owners_.end();) {
         if (o->second.client == id) {
+            routes_->Release(o->first.first, o->first.second);
             DeleteFromStack(o->first.first, o->first.second);
             o = owners_.erase(o);
         } else {
@@ -321,7 +335,10 @@ Reply Server::SessionReply(std::uint32_t id, std::uint8_t lsn) const {
 
 void Server::Handle(Client& client, const Request& request) {
     if (request.kind == Request::Kind::CloseMailslot) {
-        client.mailslots.erase(platform::mailslot::CanonicalName(request.mailslot));
+        const std::string name = platform::mailslot::CanonicalName(request.mailslot);
+        if (client.mailslots.erase(name) != 0) {
+            routes_->Close(client.id, name);
+        }
         return;
     }
     ++client.pending;
@@ -361,6 +378,9 @@ void Server::HandleCommand(Client& client, const Request& request) {
             }
             for (const auto& name : names) {
                 DeleteName(client, f.lana, name);
+            }
+            if (shared_.contains({f.lana, shared_name_})) {
+                DeleteShared(client, {f.lana, shared_name_});
             }
             Answer(client, request.id, NRC_GOODRET);
             return;
@@ -410,6 +430,9 @@ void Server::DeleteFromStack(std::uint8_t lana, const wire::NetbiosName& name) {
 }
 
 std::uint8_t Server::DeleteName(Client& client, std::uint8_t lana, const wire::NetbiosName& name) {
+    if (IsShared(name)) {
+        return DeleteShared(client, {lana, name});
+    }
     auto it = owners_.find({lana, name});
     if (it == owners_.end() || it->second.client != client.id) {
         return NRC_NOWILD;  // as for a name not there at all
@@ -417,6 +440,7 @@ std::uint8_t Server::DeleteName(Client& client, std::uint8_t lana, const wire::N
     // An add under way ends with "name deleted"; one that had not begun yet is undone when it
     // comes back (its owner entry is gone).
     owners_.erase(it);
+    routes_->Release(lana, name);
     DeleteFromStack(lana, name);
     return NRC_GOODRET;
 }
@@ -424,13 +448,25 @@ std::uint8_t Server::DeleteName(Client& client, std::uint8_t lana, const wire::N
 void Server::AddName(Client& client, const Request& request) {
     const CommandFields& f = request.ncb;
     if (!client.policy->MayAdd(f.name)) {
+        const std::string why = client.policy->Why(f.name);
         if (client.refused.size() < 8 && std::find(client.refused.begin(), client.refused.end(),
                                                    f.name) == client.refused.end()) {
             client.refused.push_back(f.name);  // its port asks again every few seconds
-            Log("program pid " + std::to_string(client.pid) + " (uid " +
-                std::to_string(client.uid) + ") may not add " + wire::NameText(f.name));
+            LogRefusal(client.uid, "program pid " + std::to_string(client.pid) + " (uid " +
+                                       std::to_string(client.uid) + ") may not add " +
+                                       EscapeForLog(wire::NameText(f.name)) +
+                                       (why.empty() ? "" : ": " + EscapeForLog(why)));
         }
-        Answer(client, request.id, NRC_ILLNN);
+        Reply reply;
+        reply.id = request.id;
+        reply.retcode = NRC_ILLNN;
+        // Told to the program's user: the reason its messages do not come.
+        reply.data.assign(why.begin(), why.begin() + std::min<std::size_t>(why.size(), 255));
+        Answer(client.id, reply);
+        return;
+    }
+    if (IsShared(f.name)) {
+        AddShared(client, request);
         return;
     }
     const NameKey key{f.lana, f.name};
@@ -460,6 +496,7 @@ void Server::AddName(Client& client, const Request& request) {
             reply.retcode = code;
             if (code == NRC_GOODRET && ours && Find(id) != nullptr) {
                 it->second.held = true;
+                routes_->Hold(key.first, key.second, id);
                 reply.num = num;
             } else {
                 if (code == NRC_GOODRET) {
@@ -478,6 +515,10 @@ void Server::AddName(Client& client, const Request& request) {
 
 void Server::Listen(Client& client, const Request& request) {
     const CommandFields& f = request.ncb;
+    if (IsShared(f.name)) {
+        ListenShared(client, request);
+        return;
+    }
     auto owner = owners_.find({f.lana, f.name});
     if (owner == owners_.end() || owner->second.client != client.id || !owner->second.held) {
         Answer(client, request.id, NRC_NOWILD);
@@ -499,6 +540,20 @@ void Server::Listen(Client& client, const Request& request) {
 void Server::ListenPosted(NCB* ncb) {
     auto* listen = reinterpret_cast<PendingListen*>(ncb);
     Server* server = listen->server;
+    if (listen->shared) {
+        UniqueFd session;
+        if (ncb->ncb_retcode == NRC_GOODRET) {
+            session.reset(server->stack_.DetachSession(ncb->ncb_lana_num, ncb->ncb_lsn));
+        }
+        auto fd = std::make_shared<UniqueFd>(std::move(session));
+        wire::NetbiosName caller;
+        std::memcpy(caller.data(), ncb->ncb_callname, caller.size());
+        server->Post([server, listen, fd, caller, code = ncb->ncb_retcode, num = ncb->ncb_num] {
+            server->SharedListenDone(listen, code, std::move(*fd), caller, num);
+        });
+        listen->finished = true;
+        return;
+    }
     Reply reply = server->SessionReply(listen->id, ncb->ncb_lsn);
     reply.retcode = ncb->ncb_retcode;
     UniqueFd session;
@@ -531,7 +586,13 @@ void Server::ListenDone(PendingListen* listen) {
 void Server::Call(Client& client, const Request& request) {
     const CommandFields& f = request.ncb;
     auto owner = owners_.find({f.lana, f.name});
-    if (owner == owners_.end() || owner->second.client != client.id || !owner->second.held) {
+    auto shared = shared_.find({f.lana, f.name});
+    const bool holds =
+        IsShared(f.name)
+            ? shared != shared_.end() && shared->second.held &&
+                  shared->second.holders.contains(client.id)
+            : owner != owners_.end() && owner->second.client == client.id && owner->second.held;
+    if (!holds) {
         Answer(client, request.id, NRC_NOWILD);
         return;
     }
@@ -577,13 +638,20 @@ void Server::Enumerate(Client& client, const Request& request) {
 }
 
 void Server::OpenMailslot(Client& client, const Request& request) {
+    const std::string name = platform::mailslot::CanonicalName(request.mailslot);
+    if (client.mailslots.contains(name)) {
+        Answer(client, request.id, NRC_DUPNAME);
+        return;
+    }
     if (client.mailslots.size() >= options_.limits.mailslots) {
         Answer(client, request.id, NRC_NORES);
         return;
     }
-    auto slot = platform::mailslot::Mailslot::CreateHere(request.mailslot, request.max_size);
+    // The program's own copy: every program that opens the mailslot gets what arrives for it.
+    auto slot = platform::mailslot::Mailslot::CreateHere(DatagramRoutes::CopyName(name, client.id),
+                                                         request.max_size);
     if (!slot) {
-        Answer(client, request.id, NRC_DUPNAME);  // another program has it
+        Answer(client, request.id, NRC_NORES);
         return;
     }
     UniqueFd reader(::fcntl(slot->fd(), F_DUPFD_CLOEXEC, 0));
@@ -591,7 +659,8 @@ void Server::OpenMailslot(Client& client, const Request& request) {
         Answer(client, request.id, NRC_NORES);
         return;
     }
-    client.mailslots[platform::mailslot::CanonicalName(request.mailslot)] = slot->ReleaseLease();
+    client.mailslots[name] = slot->ReleaseLease();
+    routes_->Open(client.id, name);
     Reply reply;
     reply.id = request.id;
     Answer(client.id, reply, std::move(reader));

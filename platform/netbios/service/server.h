@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,8 +19,11 @@
 #include "platform/mailslot/mailslot.h"
 #include "platform/netbios/ncb.h"
 #include "platform/netbios/service/channel.h"
+#include "platform/netbios/service/datagram_routes.h"
+#include "platform/netbios/service/log_limiter.h"
 #include "platform/netbios/service/name_policy.h"
 #include "platform/netbios/service/protocol.h"
+#include "platform/netbios/service/relay.h"
 #include "platform/netbios/service/worker_pool.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/socket.h"
@@ -26,11 +31,14 @@
 #include "platform/sync/event.h"
 
 // The NetBIOS service: serves Netbios() to the programs of this machine over a local socket, on
-// the one stack it owns. A name belongs to the program that added it (another gets the
-// duplicate-name code) and goes with that program; a session, once up, is handed to the program
-// that listened or called, socket and all; mailslots are made here, where network mailslot writes
-// arrive, and their read ends handed over. Every program's share is bounded; one that breaks the
-// protocol or does not take its replies is cut off alone.
+// the one stack it owns. A user's name belongs to the program that added it (another gets the
+// duplicate-name code) and goes with that program; a session to it, once up, is handed to that
+// program, socket and all. What every user shares, the computer's messenger name and the
+// mailslots, the service holds itself while any program wants them: each program that listens on
+// the computer's name gets its own stream of each caller's session (see Relay), each program that
+// opens a mailslot its own copy of what arrives for it (see DatagramRoutes). Programs are counted
+// by person: uids without an account share one small pool. Every share is bounded; a program that
+// breaks the protocol or does not take its replies is cut off alone.
 namespace platform::netbios::service {
 
 class Server {
@@ -38,8 +46,19 @@ class Server {
     // Each program's share. A program holds two names and a listen for each per adapter: these
     // leave room for some 30 adapters.
     struct Limits {
+        // Programs of accounts; past it, an account with fewer than guaranteed programs (root
+        // among them) still gets in, up to clients + reserve.
         std::size_t clients = 256;
         std::size_t clients_per_user = 32;
+        std::size_t guaranteed = 4;
+        std::size_t reserve = 64;
+        // Programs of uids without an account (subordinate uids, other namespaces), all together.
+        std::size_t pool = 16;
+        // Programs whose user is being looked up: per uid and in all.
+        std::size_t unknown_per_uid = 2;
+        std::size_t unknown = 32;
+        // Sessions to the computer's name carried on for several programs at once.
+        std::size_t relays = 32;
         std::size_t names = 64;     // per program, held or being added
         std::size_t pending = 128;  // commands of a program not yet answered
         std::size_t running = 8;    // of those, waiting on the network at once
@@ -55,6 +74,9 @@ class Server {
         Session::Limits sessions;
         // One line for the log: programs cut off and refused.
         std::function<void(const std::string&)> log;
+        // The routes the stack's Config::route_mailslot reads; made here when not given (the
+        // stack then delivers nothing to the programs' mailslots).
+        std::shared_ptr<DatagramRoutes> routes;
     };
 
     // Serves on listener (a listening sequenced-packet socket) until destroyed.
@@ -69,17 +91,33 @@ class Server {
     struct PendingListen;
 
   private:
+    // Whom a program counts against.
+    enum class Kind { Unknown, Account, Pool };
     struct Client {
         std::uint64_t id = 0;
         std::shared_ptr<Channel> channel;
         pid_t pid = 0;
         uid_t uid = 0;
+        Kind kind = Kind::Unknown;
         std::optional<NamePolicy> policy;  // known once the user database answered
         std::size_t pending = 0;
         std::size_t running = 0;
         std::deque<std::function<void()>> waiting;  // work past the running bound
         std::map<std::string, std::shared_ptr<platform::mailslot::Lease>> mailslots;
         std::vector<wire::NetbiosName> refused;  // logged once each, the first few
+    };
+    using NameKey = std::pair<std::uint8_t, wire::NetbiosName>;
+    // The computer's messenger name, held by the service for the programs that added it.
+    struct Shared {
+        std::set<std::uint64_t> holders;
+        bool held = false;
+        std::uint8_t num = 0;
+        std::uint64_t token = 0;
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> adding;   // answered once registered
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> listens;  // waiting for a caller
+        std::set<std::uint64_t> listened;       // programs that listen on it, waited for a moment
+        PendingListen* stack_listen = nullptr;  // the service's own, on the stack
+        std::chrono::steady_clock::time_point ready_by{};  // when the next caller is taken anyway
     };
     struct ListenEntry {
         std::unique_ptr<PendingListen> listen;
@@ -90,8 +128,6 @@ class Server {
         bool held = false;        // false while being added
         std::uint64_t token = 0;  // tells this adding from an earlier one of the same name
     };
-    using NameKey = std::pair<std::uint8_t, wire::NetbiosName>;
-
     void Run();
     void Accept();
     enum class ReadResult { Read, Gone, Garbage };
@@ -116,6 +152,22 @@ class Server {
     void Listen(Client& client, const Request& request);
     void Call(Client& client, const Request& request);
     void Enumerate(Client& client, const Request& request);
+    // The computer's messenger name (shared.cpp).
+    bool IsShared(const wire::NetbiosName& name) const;
+    void AddShared(Client& client, const Request& request);
+    std::uint8_t DeleteShared(Client& client, const NameKey& key);
+    void ListenShared(Client& client, const Request& request);
+    // Puts the service's own listen on the stack once the programs that listen are ready.
+    void ListenOnStack(const NameKey& key);
+    void SharedListenDone(PendingListen* listen, std::uint8_t code, UniqueFd session,
+                          const wire::NetbiosName& caller, std::uint8_t num);
+    // Drops the name on the stack and fails what waits on it.
+    void DropShared(const NameKey& key, std::uint8_t code);
+    std::optional<std::chrono::steady_clock::time_point> NextSharedDeadline() const;
+    // Admission (admission.cpp): whether one more program of that kind and uid may be served.
+    bool Admits(Kind kind, uid_t uid, std::uint64_t except = 0) const;
+    void Classify(std::uint64_t id, const std::optional<Account>& account);
+    void LogRefusal(uid_t uid, const std::string& line);
     // A listen completed (on the stack's thread, or this one): the answer goes out from there.
     static void ListenPosted(NCB* ncb);
     void ListenDone(PendingListen* listen);
@@ -134,6 +186,11 @@ class Server {
     // Only the service's thread touches these.
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     std::map<NameKey, Owner> owners_;
+    std::map<NameKey, Shared> shared_;
+    std::vector<std::unique_ptr<Relay>> relays_;
+    std::shared_ptr<DatagramRoutes> routes_;
+    wire::NetbiosName shared_name_{};
+    mutable LogLimiter refusals_;
     std::map<PendingListen*, ListenEntry> listens_;
     std::uint64_t next_client_ = 1;
     std::uint64_t next_token_ = 1;
