@@ -1,13 +1,23 @@
 #!/usr/bin/env python3
-"""Two users on one computer, each running tolvane-receive without any privilege, served by one
-tolvane-netbiosd that itself runs unprivileged on sockets handed over as systemd hands them: each
-user's name reaches only that user's program, the computer name the program that added it first
-and then the other once the first is killed; nmblookup lists exactly the names held; a user
-cannot receive for another user's name; programs outlive a restart of the service."""
+"""Several users on one computer, each running tolvane-receive without any privilege, served by
+one tolvane-netbiosd that itself runs unprivileged on sockets handed over as systemd hands them.
+
+1. Shared names: a program of user c started before the service (retrying until it comes) and the
+   programs of a and b each get every computer-name message and broadcast once; a user's message
+   and a datagram to a user's name reach only that user, also after the service is killed and
+   started again; nmblookup lists exactly the names held; nobody receives for another's name.
+2. One user, one wire name: accounts whose names meet on the wire (case, the 15-byte cut) hold
+   neither name and are told why; a login beyond ASCII receives what is sent to its name.
+3. Limits per person and a log only the service writes: with one user holding connections of its
+   own and of uids without an account, and refused names with control characters in a storm,
+   another user's new program and root's receive within 5 s, and the log grows by a few escaped
+   lines a second."""
 import os
 import re
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -17,6 +27,7 @@ os.environ["TOLVANE_RECEIVE_MODE"] = "service"
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "service"))
 from lan import enter_private_netns, wait_for  # noqa: E402
+from send_datagram import encode_name, mailslot_write  # noqa: E402
 
 enter_private_netns("smbclient", "nmblookup", "useradd", "setpriv")
 build = sys.argv[1]
@@ -26,23 +37,37 @@ if not os.access(f"{build}/tools/tolvane-netbiosd", os.X_OK):
 
 work = tempfile.mkdtemp()
 os.chmod(work, 0o755)
-a, b = f"tlvu{os.getpid()}a", f"tlvu{os.getpid()}b"
-A, B = a.upper(), b.upper()
+pid = os.getpid()
+a, b, c = f"tlvu{pid}a", f"tlvu{pid}b", f"tlvu{pid}c"
+upper, lower = f"TLVC{pid}", f"tlvc{pid}"  # one wire name
+long1, long2 = (f"tlvl{pid}".ljust(15, "q") + s for s in "12")  # the first 15 bytes shared
+jorg = f"tlvj{pid}ö"
+users = [a, b, c, upper, lower, long1, long2, jorg]
 procs = {}
 
 
 def receive(user, out, *args):
-    """tolvane-receive as that user, with no capability."""
+    """tolvane-receive as that user (root: None), with no capability."""
+    who = ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups",
+           "--inh-caps=-all", "--no-new-privs"] if user else []
     procs[out] = subprocess.Popen(
-        ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups", "--inh-caps=-all",
-         "--no-new-privs", f"{build}/tools/tolvane-receive", "--interface", "lo", "--computer",
-         "TWOHOST", *args],
-        stdout=open(f"{work}/{out}.out", "w"), stderr=open(f"{work}/{out}.err", "w"))
+        [*who, f"{build}/tools/tolvane-receive", "--interface", "lo", "--computer", "TWOHOST",
+         *args], stdout=open(f"{work}/{out}.out", "w"), stderr=open(f"{work}/{out}.err", "w"))
 
 
 def send(name, text):
     return subprocess.run(["smbclient", "-M", name, "-I", "127.0.0.1", "-N", "-U", "sender"],
                           input=text.encode(), capture_output=True, timeout=30).returncode == 0
+
+
+def datagram(kind, to, suffix, text):
+    """A Messenger mailslot write as Windows sends it, to to<suffix>."""
+    payload = b"".join(t.encode("cp850") + b"\x00" for t in ("ADMIN", to, text))
+    body = (encode_name("SENDERPC", 0) + encode_name(to, suffix) +
+            mailslot_write("\\MAILSLOT\\MESSNGR", payload))
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.sendto(struct.pack(">BBH4sHHH", kind, 2, 1, socket.inet_aton("127.0.0.1"), 138, len(body),
+                         0) + body, ("127.0.0.1", 138))
 
 
 def got(out, text):
@@ -61,73 +86,168 @@ def names():
     return sorted(re.findall(r"^\s*(\S+)\s*(<..>).*<ACTIVE>", status, re.M))
 
 
+def log():
+    with open(f"{work}/service.log", "rb") as f:
+        return f.read()
+
+
+def round_of_messages(tag):
+    """Every kind of message once; a, b and c each get what is theirs and nothing else."""
+    assert wait_for(20, lambda: send(A, f"probe {tag}")) and delivered("a", f"probe {tag}")
+    for name, text in ((A, "for a"), (B, "for b"), ("TWOHOST", "for the host")):
+        assert send(name, f"{text} {tag}"), name
+    datagram(0x11, "WORKGROUP", 0x00, f"for everyone {tag}")
+    datagram(0x10, A, 0x03, f"datagram for a {tag}")
+    mine = {"a": ["for a", "datagram for a"], "b": ["for b"], "c": []}
+    for out, own in mine.items():
+        for text in own + ["for the host", "for everyone"]:
+            assert delivered(out, f"{text} {tag}"), (out, text, tag)
+    time.sleep(0.5)
+    for out, own in mine.items():
+        for text in {"for a", "datagram for a", "for b"} - set(own):
+            assert got(out, f"{text} {tag}") == 0, (out, text, tag)
+
+
+def hold(uid, count):
+    """A process of uid holding count connections to the service, until killed."""
+    child = os.fork()
+    if child == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(uid)
+        held = []
+        for _ in range(count):
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+            try:
+                s.connect("/run/tolvane/netbios.sock")
+                held.append(s)
+            except OSError:
+                pass
+        time.sleep(120)
+        os._exit(0)
+    return child
+
+
+def storm(uid, seconds):
+    """Refused names with control characters, over connection after connection."""
+    child = os.fork()
+    if child == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(uid)
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+            try:
+                s.connect("/run/tolvane/netbios.sock")
+                for i in range(4):
+                    name = f"X{i}\nuid 0 ok\x1b[2J".encode()[:15].ljust(15) + b"\x03"
+                    s.send(struct.pack(">BBI6BH", 1, 1, i, 0x30, 0, 0, 0, 0, 0, 0) + name +
+                           b" " * 16)
+                s.recv(512)
+            except OSError:
+                pass
+            s.close()
+        os._exit(0)
+    return child
+
+
+A, B, C = a.upper(), b.upper(), c.upper()
 failed = True
+holders = []
 try:
-    for u in (a, b):
+    for u in users:
         assert wait_for(30, lambda: subprocess.run(
-            ["useradd", "--no-create-home", "--no-user-group", "--shell", "/usr/sbin/nologin",
-             u], capture_output=True).returncode == 0)
+            ["useradd", "--badname", "--no-create-home", "--no-user-group", "--shell",
+             "/usr/sbin/nologin", u], capture_output=True).returncode == 0), u
+
+    # 1. c's program comes first, before there is any service, and retries until there is one.
+    receive(c, "c")
+    time.sleep(1)
     procs["service"] = subprocess.Popen(
         [sys.executable, f"{here}/activate_service.py", "nobody", f"{work}/service.pid",
          f"{build}/tools/tolvane-netbiosd", "--interface", "lo", "--computer", "TWOHOST"],
         stdout=open(f"{work}/service.log", "w"), stderr=subprocess.STDOUT)
     assert wait_for(10, lambda: os.path.getsize(f"{work}/service.pid") > 0
                     if os.path.exists(f"{work}/service.pid") else False)
-
     receive(a, "a")
-    assert wait_for(20, lambda: send(A, "probe a")) and delivered("a", "probe a")
-    assert wait_for(10, lambda: send("TWOHOST", "host first"))
     receive(b, "b")
     assert wait_for(20, lambda: send(B, "probe b")) and delivered("b", "probe b")
+    assert wait_for(20, lambda: send(C, "probe c")) and delivered("c", "probe c")
+    round_of_messages("first")
+    assert names() == sorted([(A, "<03>"), (B, "<03>"), (C, "<03>"), ("TWOHOST", "<03>")]), \
+        names()
 
-    assert send(A, "for a") and send(B, "for b") and send("TWOHOST", "for the host")
-    subprocess.run([sys.executable, f"{here}/../service/send_datagram.py", "ADMIN", "ALL",
-                    "for everyone"], check=True)
-    for out, text in (("a", "for a"), ("b", "for b"), ("a", "for the host"),
-                      ("a", "for everyone")):
-        assert delivered(out, text), (out, text)
-    time.sleep(0.5)
-    assert not any(got("b", t) for t in ("for a", "for the host", "for everyone"))
-    assert got("a", "for b") == 0
-    assert names() == [(A, "<03>"), (B, "<03>"), ("TWOHOST", "<03>")], names()
-    print("each user's name reaches that user only; the computer name the first program")
-
-    # The service is killed and started again: both programs, as they are, receive again.
     with open(f"{work}/service.pid") as f:
         os.kill(int(f.read()), signal.SIGKILL)
     restarted = time.monotonic()
-    assert wait_for(20, lambda: send(A, "after restart a")) and delivered("a", "after restart a")
-    assert wait_for(20, lambda: send(B, "after restart b")) and delivered("b", "after restart b")
-    print(f"both programs receive {time.monotonic() - restarted:.1f} s after the service was "
-          "killed")
+    round_of_messages("after restart")
+    print(f"every program has what is its own {time.monotonic() - restarted:.1f} s after the "
+          "service was killed")
 
-    # The first program dies: the computer name goes to the other within 10 s.
-    procs["a"].kill()
-    killed = time.monotonic()
-    assert wait_for(10, lambda: send("TWOHOST", "host second")) and delivered("b", "host second")
-    print(f"computer name handed over after {time.monotonic() - killed:.1f} s")
-
-    # A user asking for another user's name gets the computer name only, never the other's
-    # messages.
+    # A user asking for another user's name gets the computer's name only.
     receive(b, "thief", "--user", a)
-    time.sleep(4)
+    assert delivered("thief", "probe thief") if wait_for(
+        20, lambda: send("TWOHOST", "probe thief")) else False
     send(A, "not for b")
     time.sleep(1)
     assert got("thief", "not for b") == 0 and got("b", "not for b") == 0
-    assert names() == [(B, "<03>"), ("TWOHOST", "<03>")], names()
-    with open(f"{work}/service.log") as f:
-        assert f"may not add {A}<03>" in f.read()
-    print("two users ok")
+    assert f"may not add {A}<03>".encode() in log()
+
+    # 2. Names that meet on the wire belong to nobody; a name beyond ASCII to its user.
+    for u, out in ((upper, "upper"), (lower, "lower"), (long1, "long1"), (long2, "long2"),
+                   (jorg, "jorg")):
+        receive(u, out)
+    assert wait_for(20, lambda: send(jorg.upper(), "für jörg")) and delivered("jorg", "für jörg")
+    assert wait_for(20, lambda: send("TWOHOST", "host again")) and all(
+        delivered(out, "host again") for out in ("upper", "lower", "long1", "long2", "jorg"))
+    for name in (upper, long1[:15].upper()):
+        assert not send(name, "mixed up"), name
+    time.sleep(1)
+    for out in ("upper", "lower", "long1", "long2"):
+        assert got(out, "mixed up") == 0, out
+        with open(f"{work}/{out}.err") as f:
+            assert f.read().count("has the same NetBIOS name") == 1, out
+    print("names that meet on the wire are nobody's; a name beyond ASCII is its user's")
+
+    # 3. a holds every connection it may have, and more from uids without an account; a storm
+    # of refused names runs meanwhile. Another user's new program and root's start at once.
+    uid_a = int(subprocess.run(["id", "-u", a], capture_output=True, text=True).stdout)
+    holders = [hold(uid_a, 40)] + [hold(300000 + i, 32) for i in range(9)]
+    holders.append(storm(uid_a, 6))
+    time.sleep(1)
+    before = log()
+    started = time.monotonic()
+    receive(b, "b2", "--user", b)
+    receive(None, "root")
+    assert wait_for(5, lambda: send("TWOHOST", "still room")), "no room"
+    assert delivered("b2", "still room") and delivered("root", "still room")
+    print(f"new programs receive {time.monotonic() - started:.1f} s after they start")
+    for h in holders:
+        os.waitpid(h, 0) if h == holders[-1] else None
+    stormed = time.monotonic() - started
+    added = log()[len(before):]
+    lines = added.count(b"\n")
+    assert lines <= 6 + 3 * stormed, (lines, added[-2000:])
+    assert not re.search(rb"[\x00-\x09\x0b-\x1f\x7f]", log()), "raw control characters"
+    print(f"{lines} log lines in {stormed:.1f} s of storm and floods")
+    print("users ok")
     failed = False
 finally:
+    for h in holders:
+        try:
+            os.kill(h, signal.SIGKILL)
+            os.waitpid(h, 0)
+        except (ProcessLookupError, ChildProcessError):
+            pass
     for p in procs.values():
         p.terminate()
     for p in procs.values():
         p.wait(10)
-    if failed:
+    if failed or os.environ.get("SHOW"):
         for name in sorted(os.listdir(work)):
             with open(f"{work}/{name}", errors="replace") as f:
                 print(f"--- {name}:\n{f.read()[-1500:]}")
-    for u in (a, b):
+    for u in users:
         subprocess.run(["userdel", u], capture_output=True)
     shutil.rmtree(work)
