@@ -36,8 +36,12 @@ UniqueFd ListenLocal(const std::string& path, std::string& error) {
         }
         ::unlink(path.c_str());  // left by one that ended
     }
-    if (::bind(fd.get(), a, sizeof address) != 0 || ::chmod(path.c_str(), 0666) != 0 ||
-        ::listen(fd.get(), 64) != 0) {
+    // Made with its final mode: a chmod by path after the bind could be sent elsewhere by whoever
+    // can write the directory. (The mask is the process's: this runs before its threads start.)
+    const mode_t umask = ::umask(0111);
+    const int bound = ::bind(fd.get(), a, sizeof address);
+    ::umask(umask);
+    if (bound != 0 || ::listen(fd.get(), 64) != 0) {
         error = path + ": " + std::strerror(errno);
         return {};
     }

@@ -55,6 +55,9 @@ UniqueFd Relay::AddProgram() {
     }
     UniqueFd ours(pair[0]);
     ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+    // What the system holds for a program that does not read is bounded too.
+    const int room = static_cast<int>(max_waiting_);
+    ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     programs_.push_back({std::move(ours), {}, {}, 0});
     had_programs_ = true;
     return UniqueFd(pair[1]);

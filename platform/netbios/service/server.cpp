@@ -20,6 +20,7 @@ namespace {
 
 constexpr int kRequestsPerTurn = 16;
 constexpr int kAcceptsPerTurn = 16;
+constexpr std::chrono::milliseconds kAcceptPause{100};
 
 }  // namespace
 
@@ -128,7 +129,9 @@ void Server::Run() {
             ListenOnStack(key);
         }
 
-        fds.assign({{wake_.fd(), POLLIN, 0}, {listener_.get(), POLLIN, 0}});
+        const bool accepting = std::chrono::steady_clock::now() >= accept_paused_until_;
+        fds.assign({{wake_.fd(), POLLIN, 0},
+                    {listener_.get(), static_cast<short>(accepting ? POLLIN : 0), 0}});
         ids.clear();
         for (const auto& [id, c] : clients_) {
             // Requests wait in the socket until the program's user is known.
@@ -140,6 +143,9 @@ void Server::Run() {
         const std::size_t relays_from = fds.size();
         const std::size_t relays = relays_.size();
         auto next = NextSharedDeadline();
+        if (!accepting) {
+            next = next ? std::min(*next, accept_paused_until_) : accept_paused_until_;
+        }
         for (const auto& r : relays_) {
             r->Fill(fds);
             next = next ? std::min(*next, r->deadline()) : r->deadline();
@@ -200,6 +206,10 @@ void Server::Accept() {
     for (int i = 0; i < kAcceptsPerTurn; ++i) {
         UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: the waiting connections wait rather than spin this thread.
+                accept_paused_until_ = std::chrono::steady_clock::now() + kAcceptPause;
+            }
             return;
         }
         ucred cred{};

@@ -57,8 +57,10 @@ class Server {
         // Programs whose user is being looked up: per uid and in all.
         std::size_t unknown_per_uid = 2;
         std::size_t unknown = 32;
-        // Sessions to the computer's name carried on for several programs at once.
-        std::size_t relays = 32;
+        // Sessions to the computer's name carried on for several programs at once, and the
+        // programs each carries (listens beyond it wait for the next caller).
+        std::size_t relays = 16;
+        std::size_t programs_per_relay = 64;
         std::size_t names = 64;     // per program, held or being added
         std::size_t pending = 128;  // commands of a program not yet answered
         std::size_t running = 8;    // of those, waiting on the network at once
@@ -194,6 +196,8 @@ class Server {
     std::map<PendingListen*, ListenEntry> listens_;
     std::uint64_t next_client_ = 1;
     std::uint64_t next_token_ = 1;
+    // Accepting paused while the service is out of descriptors or memory.
+    std::chrono::steady_clock::time_point accept_paused_until_{};
 
     mutable std::mutex posted_mutex_;
     std::deque<std::function<void()>> posted_;

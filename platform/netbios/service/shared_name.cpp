@@ -209,7 +209,11 @@ void Server::SharedListenDone(PendingListen* listen, std::uint8_t code, UniqueFd
     }
     auto relay = std::make_unique<Relay>(std::move(session), options_.sessions.max_message,
                                          kRelayWaiting, options_.sessions.idle);
-    for (const auto& [client, request_id] : std::exchange(e.listens, {})) {
+    const std::size_t taken = std::min(e.listens.size(), options_.limits.programs_per_relay);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> served(
+        e.listens.begin(), e.listens.begin() + static_cast<std::ptrdiff_t>(taken));
+    e.listens.erase(e.listens.begin(), e.listens.begin() + static_cast<std::ptrdiff_t>(taken));
+    for (const auto& [client, request_id] : served) {
         Reply reply = SessionReply(request_id, 1);
         reply.num = num;
         reply.callname = caller;
