@@ -13,6 +13,7 @@ one tolvane-netbiosd that itself runs unprivileged on sockets handed over as sys
    another user's new program and root's receive within 5 s, and the log grows by a few escaped
    lines a second."""
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -29,7 +30,7 @@ sys.path.insert(0, os.path.join(here, "..", "service"))
 from lan import enter_private_netns, wait_for  # noqa: E402
 from send_datagram import encode_name, mailslot_write  # noqa: E402
 
-enter_private_netns("smbclient", "nmblookup", "useradd", "setpriv")
+enter_private_netns("smbclient", "nmblookup", "useradd", "setpriv", "newuidmap")
 build = sys.argv[1]
 if not os.access(f"{build}/tools/tolvane-netbiosd", os.X_OK):
     print("SKIP: tolvane-netbiosd is not built")
@@ -128,6 +129,33 @@ def hold(uid, count):
     return child
 
 
+HOLD = """import os, socket, sys, time
+for k in range(int(sys.argv[1])):
+    if os.fork() == 0:
+        os.setgroups([]); os.setgid(k + 1); os.setuid(k + 1)
+        held = []
+        for _ in range(int(sys.argv[2])):
+            try:
+                held.append(socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET))
+                held[-1].connect("/run/tolvane/netbios.sock")
+            except OSError:
+                pass
+        time.sleep(120)
+        os._exit(0)
+time.sleep(120)
+"""
+
+
+def hold_subordinate(user, uids, count):
+    """count connections from each of uids of the user's subordinate uids (a user namespace of
+    the user's own, as unshare --map-auto makes it), until killed."""
+    gid = pwd.getpwnam(user).pw_gid
+    return subprocess.Popen(
+        ["setpriv", f"--reuid={user}", f"--regid={gid}", "--clear-groups", "unshare",
+         "--map-auto", "--map-root-user", "/usr/bin/python3", "-c", HOLD, str(uids), str(count)],
+        start_new_session=True)
+
+
 def storm(uid, seconds):
     """Refused names with control characters, over connection after connection."""
     child = os.fork()
@@ -155,6 +183,7 @@ def storm(uid, seconds):
 A, B, C = a.upper(), b.upper(), c.upper()
 failed = True
 holders = []
+subordinate = None
 try:
     for u in users:
         assert wait_for(30, lambda: subprocess.run(
@@ -213,9 +242,9 @@ try:
     # 3. a holds every connection it may have, and more from uids without an account; a storm
     # of refused names runs meanwhile. Another user's new program and root's start at once.
     uid_a = int(subprocess.run(["id", "-u", a], capture_output=True, text=True).stdout)
-    holders = [hold(uid_a, 40)] + [hold(300000 + i, 32) for i in range(9)]
-    holders.append(storm(uid_a, 6))
-    time.sleep(1)
+    subordinate = hold_subordinate(a, 9, 32)
+    holders = [hold(uid_a, 40), storm(uid_a, 6)]
+    time.sleep(2)
     before = log()
     started = time.monotonic()
     receive(b, "b2", "--user", b)
@@ -223,8 +252,7 @@ try:
     assert wait_for(5, lambda: send("TWOHOST", "still room")), "no room"
     assert delivered("b2", "still room") and delivered("root", "still room")
     print(f"new programs receive {time.monotonic() - started:.1f} s after they start")
-    for h in holders:
-        os.waitpid(h, 0) if h == holders[-1] else None
+    os.waitpid(holders[-1], 0)
     stormed = time.monotonic() - started
     added = log()[len(before):]
     lines = added.count(b"\n")
@@ -234,6 +262,9 @@ try:
     print("users ok")
     failed = False
 finally:
+    if subordinate:
+        os.killpg(subordinate.pid, signal.SIGKILL)
+        subordinate.wait()
     for h in holders:
         try:
             os.kill(h, signal.SIGKILL)
