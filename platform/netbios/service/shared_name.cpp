@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <set>
 
 #include "platform/netbios/service/pending_listen.h"
 #include "platform/netbios/service/server.h"
@@ -209,10 +210,18 @@ void Server::SharedListenDone(PendingListen* listen, std::uint8_t code, UniqueFd
     }
     auto relay = std::make_unique<Relay>(std::move(session), options_.sessions.max_message,
                                          kRelayWaiting, options_.sessions.idle);
-    const std::size_t taken = std::min(e.listens.size(), options_.limits.programs_per_relay);
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> served(
-        e.listens.begin(), e.listens.begin() + static_cast<std::ptrdiff_t>(taken));
-    e.listens.erase(e.listens.begin(), e.listens.begin() + static_cast<std::ptrdiff_t>(taken));
+    // One stream a program (a second listen of it waits for the next caller: no program gets a
+    // message twice), in the order they listened.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> served;
+    std::set<std::uint64_t> taken;
+    std::erase_if(e.listens, [&](const auto& l) {
+        if (served.size() >= options_.limits.programs_per_relay || taken.contains(l.first)) {
+            return false;
+        }
+        taken.insert(l.first);
+        served.push_back(l);
+        return true;
+    });
     for (const auto& [client, request_id] : served) {
         Reply reply = SessionReply(request_id, 1);
         reply.num = num;
