@@ -55,7 +55,7 @@ class Server {
         // Programs of uids without an account (subordinate uids, other namespaces), all together.
         std::size_t pool = 16;
         // Programs whose user is being looked up: per uid and in all.
-        std::size_t unknown_per_uid = 2;
+        std::size_t unknown_per_uid = 4;
         std::size_t unknown = 32;
         // Sessions to the computer's name carried on for several programs at once, and the
         // programs each carries (listens beyond it wait for the next caller).
