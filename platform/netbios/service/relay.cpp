@@ -58,7 +58,7 @@ UniqueFd Relay::AddProgram() {
     // What the system holds for a program that does not read is bounded too.
     const int room = static_cast<int>(max_waiting_);
     ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-    programs_.push_back({std::move(ours), {}, {}, 0});
+    programs_.push_back({std::move(ours), {}, {}, 0, false});
     had_programs_ = true;
     return UniqueFd(pair[1]);
 }
@@ -70,14 +70,21 @@ std::size_t Relay::Programs() const {
 void Relay::Fill(std::vector<pollfd>& fds) const {
     const short network =
         static_cast<short>((programs_.empty() ? 0 : POLLIN) | (to_network_.empty() ? 0 : POLLOUT));
-    fds.push_back({network_.get(), network, 0});
+    fds.push_back({network_done_ ? -1 : network_.get(), network, 0});
     for (const auto& p : programs_) {
         fds.push_back({p.fd.get(), static_cast<short>(POLLIN | (p.out.empty() ? 0 : POLLOUT)), 0});
     }
 }
 
 bool Relay::Flush(Program& p) {
-    return SendSome(p.fd.get(), p.out) && p.out.size() <= max_waiting_;
+    if (!SendSome(p.fd.get(), p.out) || p.out.size() > max_waiting_) {
+        return false;
+    }
+    if (network_done_ && p.out.empty() && !p.ended) {
+        ::shutdown(p.fd.get(), SHUT_WR);  // it has the whole session: the end comes next
+        p.ended = true;
+    }
+    return true;
 }
 
 bool Relay::FlushNetwork() {
@@ -91,11 +98,13 @@ void Relay::FromNetwork(Clock::time_point now) {
         return;
     }
     if (n <= 0) {
-        // The caller is done: what the streams took stays readable after they close.
-        for (auto& p : programs_) {
-            Flush(p);
-        }
-        over_ = true;
+        // The caller is done. Slower programs still read to the end and answer into the void, so
+        // that none of them sees its message cut short; each stream ends once it has it all.
+        ::shutdown(network_.get(), SHUT_RDWR);
+        network_done_ = true;
+        to_network_.clear();
+        deadline_ = now + idle_;
+        std::erase_if(programs_, [&](Program& p) { return !Flush(p); });
         return;
     }
     deadline_ = now + idle_;
@@ -127,7 +136,7 @@ bool Relay::FromProgram(Program& p) {
             continue;
         }
         // Keep-alives and the like stay here; the first answer to each message goes on.
-        if (p.message[0] == kSessionMessage && p.answers++ == forwarded_) {
+        if (p.message[0] == kSessionMessage && p.answers++ == forwarded_ && !network_done_) {
             ++forwarded_;
             to_network_.insert(to_network_.end(), p.message.begin(), p.message.end());
         }
@@ -137,7 +146,7 @@ bool Relay::FromProgram(Program& p) {
 }
 
 bool Relay::Handle(std::span<const pollfd> fds, Clock::time_point now) {
-    if (over_ || fds.size() != programs_.size() + 1) {
+    if (fds.size() != programs_.size() + 1) {
         return false;
     }
     std::vector<bool> dropped(programs_.size(), false);
@@ -156,15 +165,16 @@ bool Relay::Handle(std::span<const pollfd> fds, Clock::time_point now) {
             programs_.erase(programs_.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
-    // What the caller does not take: it does not read its answers.
-    if (!FlushNetwork() || to_network_.size() > 2 * (max_message_ + kHeader)) {
-        return false;
+    if (!network_done_) {
+        // What the caller does not take: it does not read its answers.
+        if (!FlushNetwork() || to_network_.size() > 2 * (max_message_ + kHeader)) {
+            return false;
+        }
+        if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+            FromNetwork(now);
+        }
     }
-    const short r = fds[0].revents;
-    if (r & (POLLIN | POLLERR | POLLHUP)) {
-        FromNetwork(now);
-    }
-    if (over_ || now >= deadline_) {
+    if (now >= deadline_) {
         return false;
     }
     // Every program has hung up: the session ends once the caller has its last answer.

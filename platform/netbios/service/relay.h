@@ -24,7 +24,8 @@ class Relay {
 
     // network: the caller's session, past its positive response. Session messages above
     // max_message end the stream that carries them; what waits for one program beyond
-    // max_waiting drops that program; a caller silent for idle ends the relay.
+    // max_waiting drops that program; a caller silent for idle ends the relay. Once the caller
+    // has ended, the programs still read what they have not yet, for at most idle.
     Relay(UniqueFd network, std::size_t max_message, std::size_t max_waiting,
           std::chrono::milliseconds idle);
     // Ends the caller's session (the stack may keep a copy of its socket).
@@ -49,6 +50,7 @@ class Relay {
         std::vector<std::uint8_t> out;      // the caller's bytes the stream did not take yet
         std::vector<std::uint8_t> message;  // the answer being read
         std::size_t answers = 0;            // whole session messages answered so far
+        bool ended = false;                 // the end of the caller's session passed on
     };
     void FromNetwork(Clock::time_point now);
     // False when the program is to be dropped.
@@ -64,7 +66,7 @@ class Relay {
     std::vector<std::uint8_t> to_network_;
     std::size_t forwarded_ = 0;  // answers that went to the caller
     bool had_programs_ = false;
-    bool over_ = false;
+    bool network_done_ = false;  // the caller has ended: the programs finish reading
     Clock::time_point deadline_;
 };
 
