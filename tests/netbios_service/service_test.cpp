@@ -202,6 +202,19 @@ TEST_F(ServiceTest, TheComputerNameAndMailslotsAreEveryProgramsAndAUsersNameOnly
     }
     EXPECT_TRUE(caller.WaitClosed());
 
+    // A caller that has its answer and goes: the slower program still reads the whole session.
+    Listen a2(*alice, lana_, "SVCHOST"), b2(*bob, lana_, "SVCHOST");
+    nbtest::RawPeer quick;
+    ASSERT_TRUE(quick.Session(nbtest::Ipv4("127.0.0.1"), "SVCHOST"));
+    ASSERT_EQ(a2.Wait(), nb::NRC_GOODRET);
+    ASSERT_EQ(b2.Wait(), nb::NRC_GOODRET);
+    ASSERT_TRUE(quick.SendMessage(big));
+    exchange(*alice, a2, 1);
+    EXPECT_EQ(quick.ReadMessage(), Bytes{1});
+    quick.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    exchange(*bob, b2, 2);
+
     auto slot_a = alice->OpenMailslot("MESSNGR", 400);
     auto slot_b = bob->OpenMailslot("\\mailslot\\messngr", 400);
     ASSERT_TRUE(slot_a && slot_b);
