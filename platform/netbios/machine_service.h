@@ -24,4 +24,9 @@ bool UsingService();
 // service, free a port); empty while reception works.
 std::string ReceptionProblem();
 
+// One line saying why messages to the user's own name cannot reach this process (the service
+// refused the name: another account has the same name on the wire) while messages to the computer
+// still do; empty when nothing was refused.
+std::string OwnNameProblem();
+
 }  // namespace platform::netbios

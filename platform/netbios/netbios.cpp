@@ -140,13 +140,9 @@ std::string ReceptionProblem() {
     const Current current = Resolve();
     const std::string start = "Start it with: sudo systemctl start tolvane-netbiosd";
     if (current.service) {
-        if (!current.service->Reachable()) {
-            return "Messages cannot be received: the NetBIOS service does not answer. " + start;
-        }
-        const std::string refusal = current.service->Refusal();
-        return refusal.empty() ? std::string()
-                               : "Messages to your own name cannot be received: " + refusal +
-                                     ". Messages to the computer's name still arrive.";
+        return current.service->Reachable()
+                   ? std::string()
+                   : "Messages cannot be received: the NetBIOS service does not answer. " + start;
     }
     const auto problems = current.stack->BindProblems();
     if (problems.empty()) {
@@ -160,6 +156,14 @@ std::string ReceptionProblem() {
         line += (i ? "; " : "") + DescribeBindProblem(problems[i]);
     }
     return line;
+}
+
+std::string OwnNameProblem() {
+    const Current current = Resolve();
+    const std::string refusal = current.service ? current.service->Refusal() : std::string();
+    return refusal.empty() ? refusal
+                           : "Messages to your own name cannot be received: " + refusal +
+                                 ". Messages to the computer's name still arrive.";
 }
 
 std::uint8_t Netbios(NCB* ncb) {

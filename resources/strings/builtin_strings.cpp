@@ -64,6 +64,7 @@ constexpr BuiltinString kTable[] = {
     {kNoReceptionTitle, "Tolvane Corvessan receives no messages", "Notices"},
     {kNoReceptionText,
      "Messages sent to this computer cannot reach Tolvane until this is fixed: %s", "Notices"},
+    {kOwnNameRefusedTitle, "Messages to your name do not reach you", "Notices"},
 };
 
 }  // namespace

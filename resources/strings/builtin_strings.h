@@ -78,5 +78,6 @@ inline constexpr int kSettingsRepairedTitle = 1003;
 inline constexpr int kSettingsRepairedText = 1004;
 inline constexpr int kNoReceptionTitle = 1005;
 inline constexpr int kNoReceptionText = 1006;
+inline constexpr int kOwnNameRefusedTitle = 1101;
 
 }  // namespace strings

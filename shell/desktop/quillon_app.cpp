@@ -108,6 +108,12 @@ void CQuillonApp::TellWhatIsMissing() {
 }
 
 void CQuillonApp::TellIfNotReceiving() {
+    if (const std::string own = platform::netbios::OwnNameProblem(); !own.empty()) {
+        main_form_->notices().TellOnce(
+            QStringLiteral("own-name"),
+            QString::fromStdString(LoadLocString(strings::kOwnNameRefusedTitle)),
+            QString::fromStdString(own));
+    }
     const std::string problem = platform::netbios::ReceptionProblem();
     if (problem.empty()) {
         return;

@@ -69,8 +69,11 @@ void PortProblemReporter::ReportNew(std::FILE* out) {
         line = line.empty() ? kListening : line;
     } else {
         const std::string problem = nb::ReceptionProblem();
-        line = "tolvane-receive: " +
-               (problem.empty() ? std::string("receiving through the NetBIOS service.") : problem);
+        const std::string own_name = nb::OwnNameProblem();
+        line = "tolvane-receive: " + (!problem.empty() ? problem
+                                      : !own_name.empty()
+                                          ? own_name
+                                          : std::string("receiving through the NetBIOS service."));
     }
     if (line == reported_) {
         return;
