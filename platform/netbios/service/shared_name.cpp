@@ -149,6 +149,9 @@ void Server::ListenShared(Client& client, const Request& request) {
 
 std::optional<Clock::time_point> Server::NextSharedDeadline() const {
     std::optional<Clock::time_point> next;
+    if (relays_.size() >= options_.limits.relays) {
+        return next;  // a relay that ends comes through its own descriptors first
+    }
     for (const auto& [key, e] : shared_) {
         if (e.stack_listen == nullptr && !e.listens.empty() && e.ready_by != Clock::time_point{}) {
             next = next ? std::min(*next, e.ready_by) : e.ready_by;
