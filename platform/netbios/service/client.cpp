@@ -83,6 +83,7 @@ class ServiceClient::MailslotLease : public platform::mailslot::Lease {
         auto c = client_.lock();
         return c && c->live_generation_.load() == generation_;
     }
+    std::uint64_t generation() const { return generation_; }
 
   private:
     std::weak_ptr<ServiceClient> client_;
@@ -198,8 +199,15 @@ std::optional<platform::mailslot::Mailslot> ServiceClient::OpenMailslot(
     }
     auto lease = std::make_shared<MailslotLease>(weak_from_this(), waiter->generation,
                                                  platform::mailslot::CanonicalName(name));
-    return platform::mailslot::Mailslot::Adopt(waiter->handed.release(), max_message_size,
-                                               std::move(lease));
+    auto mailslot =
+        platform::mailslot::Mailslot::Adopt(waiter->handed.release(), max_message_size, lease);
+    std::lock_guard lock(mutex_);
+    std::erase_if(leases_, [](const auto& l) { return l.expired(); });
+    leases_.push_back(lease);
+    if (live_generation_.load() != waiter->generation) {
+        lease->WakeReader();  // its connection ended already
+    }
+    return mailslot;
 }
 
 std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
@@ -280,11 +288,19 @@ std::uint8_t ServiceClient::Ask(const Request& request, const std::shared_ptr<Wa
 
 void ServiceClient::Break(const std::shared_ptr<Connection>& connection) {
     std::vector<std::shared_ptr<Waiter>> to_finish;
+    // Let go of after the lock: a lease's end takes it.
+    std::vector<std::shared_ptr<MailslotLease>> woken;
     {
         std::lock_guard lock(mutex_);
         if (connection_ == connection) {
             connection_.reset();
             live_generation_ = 0;
+        }
+        for (const auto& l : leases_) {
+            if (auto lease = l.lock(); lease && lease->generation() == connection->generation) {
+                lease->WakeReader();
+                woken.push_back(std::move(lease));
+            }
         }
         // The reader sees the end and lets go of the socket.
         ::shutdown(connection->fd.get(), SHUT_RDWR);
