@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/netbios/machine_service.h"
+
 namespace platform::netbios::service {
 namespace {
 
@@ -217,8 +219,14 @@ std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
+    // What the program tells its user follows whether the service answers.
+    auto reachable = [this](bool now) {
+        if (reachable_.exchange(now) != now) {
+            ReceptionChanged().Set();
+        }
+    };
     if (!fd || path_.size() >= sizeof address.sun_path) {
-        reachable_ = false;
+        reachable(false);
         return nullptr;
     }
     std::memcpy(address.sun_path, path_.data(), path_.size());
@@ -226,10 +234,10 @@ std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
     timeval bound{5, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        reachable_ = false;
+        reachable(false);
         return nullptr;
     }
-    reachable_ = true;
+    reachable(true);
     connection_ = std::make_shared<Connection>(Connection{std::move(fd), next_generation_++});
     live_generation_ = connection_->generation;
     wake_.Set();  // the reader takes up the new connection
