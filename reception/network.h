@@ -20,11 +20,16 @@ class TlNetworkInterface {
 
 using InterfaceList = std::vector<std::unique_ptr<TlNetworkInterface>>;
 
-// A transport's interfaces, kept current by a scanning thread every scan_period_ms; the listener
-// is told (outside the lock, on the scanning thread) whenever the current list changed.
+// A transport's interfaces, kept current by a scanning thread: at the start, whenever the
+// transport's change descriptor says something changed (and once more a little later), and every
+// scan_period_ms (kInfinite: never unasked). The listener is told (outside the lock, on the
+// scanning thread) whenever the current list changed.
 class TlNetwork {
   public:
     static constexpr int kScanPeriodMs = 5000;
+    // After a change the list is read again this much later: whoever builds it (the NetBIOS
+    // service) may not have seen the change yet.
+    static constexpr int kSettleMs = 2000;
 
     explicit TlNetwork(int scan_period_ms = kScanPeriodMs);
     virtual ~TlNetwork();
@@ -36,6 +41,10 @@ class TlNetwork {
     virtual void Scan() {}
     // Recreates the full list from scratch.
     virtual void Rebuild() { full_.clear(); }
+    // A descriptor that turns readable when the interfaces may have changed (-1: none), and the
+    // read of what it says: true when something changed.
+    virtual int ChangeFd() const { return -1; }
+    virtual bool DrainChanges() { return false; }
 
     // Set before Start.
     void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
@@ -51,6 +60,8 @@ class TlNetwork {
 
   protected:
     void NotifyListener();
+    // Before Start only.
+    void set_scan_period(int ms) { scan_period_ms_ = ms; }
 
     bool changed_ = false;
     InterfaceList full_;

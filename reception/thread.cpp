@@ -1,8 +1,10 @@
 #include "reception/thread.h"
 
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 TlThread::TlThread() = default;
@@ -72,4 +74,12 @@ bool TlThread::Wait(std::span<platform::Event* const> handles, int timeout_ms) {
         return false;
     }
     return result != static_cast<int>(handles.size());
+}
+
+bool TlThread::WaitReadable(int fd, int timeout_ms) {
+    pollfd fds[] = {{fd, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
+    int ready;
+    while ((ready = ::poll(fds, 2, timeout_ms)) < 0 && errno == EINTR) {
+    }
+    return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
 }

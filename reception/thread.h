@@ -33,6 +33,9 @@ class TlThread {
     // Waits for any of the handles or the stop event: true when one of the handles was signalled
     // (or the wait failed), false on time-out or when the stop event was signalled.
     bool Wait(std::span<platform::Event* const> handles, int timeout_ms);
+    // Waits until the descriptor is readable (true; also when it reports an error) or the stop
+    // event is signalled or timeout_ms (kInfinite for no limit) passed (false).
+    bool WaitReadable(int fd, int timeout_ms);
 
     platform::Event& stop_event() { return stop_; }
 

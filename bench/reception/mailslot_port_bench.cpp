@@ -55,8 +55,8 @@ void WriteRetrying(ms::Writer& writer, const std::vector<std::uint8_t>& d) {
     }
 }
 
-// One datagram at a time, each after a pause of range(0) ms: after a long pause the port is idle
-// and its 100 ms poll dominates; right after a delivery it looks again within a few ms.
+// One datagram at a time, each after a pause of range(0) ms: the port waits on its mailslot, so
+// the latency is the same after a long pause as right after a delivery.
 void BM_WriteToDeliveryLatency(benchmark::State& state) {
     CMailslot port(Name(), 50, CMailslot::kPollMs);
     Delivery delivery;

@@ -293,7 +293,8 @@ void Measure(const char* label, int messages, int idle_seconds, int blocks, Chil
     }
     std::printf("\n");
 
-    // Broadcasts one at a time (the port polls every 100 ms when idle), then a burst.
+    // Broadcasts one at a time (the port waits on its mailslot, so an idle port answers as fast
+    // as a busy one), then a burst.
     int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     std::vector<double> latencies;
     const int singles = std::min(messages / 10, 100);
@@ -305,7 +306,7 @@ void Measure(const char* label, int messages, int idle_seconds, int blocks, Chil
         if (next_line(t)) {
             latencies.push_back(duration<double, std::milli>(t - start).count());
         }
-        std::this_thread::sleep_for(milliseconds(i * 7 % 100));  // spread over the poll phase
+        std::this_thread::sleep_for(milliseconds(i * 7 % 100));  // idle gaps of every length
     }
     Print("broadcast, one at a time", Summarize(latencies, Clock::now() - begin));
     const int burst = std::min(messages / 4, 500);

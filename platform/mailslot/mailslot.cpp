@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace platform::mailslot {
 namespace {
@@ -149,7 +150,23 @@ std::optional<Mailslot> Mailslot::CreateHere(std::string_view name, std::size_t 
     return Adopt(fds[0], max_message_size, std::move(registration));
 }
 
+Lease::~Lease() {
+    if (const int fd = reader_.load(); fd >= 0) {
+        ::close(fd);
+    }
+}
+
+void Lease::WakeReader() {
+    // The reader's receive side ends: its descriptor turns readable for good.
+    if (const int fd = reader_.load(); fd >= 0) {
+        ::shutdown(fd, SHUT_RD);
+    }
+}
+
 Mailslot Mailslot::Adopt(int read_fd, std::size_t max_message_size, std::shared_ptr<Lease> lease) {
+    if (lease && read_fd >= 0) {
+        lease->reader_ = ::fcntl(read_fd, F_DUPFD_CLOEXEC, 0);
+    }
     Mailslot m;
     m.fd_ = read_fd;
     m.max_size_ = max_message_size;
@@ -207,17 +224,31 @@ void Mailslot::Close() {
 
 std::shared_ptr<Lease> Mailslot::ReleaseLease() {
     auto lease = std::move(lease_);
+    // The read end lives on elsewhere only: no copy of it may keep it open here.
+    if (lease) {
+        if (const int fd = lease->reader_.exchange(-1); fd >= 0) {
+            ::close(fd);
+        }
+    }
     Close();
     return lease;
 }
 
 void SetProvider(Provider provider) {
     Table& t = TheTable();
-    {
-        std::lock_guard lock(t.mutex);
-        t.provider = std::move(provider);
-    }
+    // Under the lock, so that a mailslot made meanwhile is either live or woken here. A
+    // registration let go of here would take the lock again: they are let go of after it.
+    std::vector<std::shared_ptr<Registration>> woken;
+    std::unique_lock lock(t.mutex);
+    t.provider = std::move(provider);
     ++provider_epoch;
+    for (auto& [name, registration] : t.names) {
+        if (auto r = registration.lock()) {
+            r->WakeReader();
+            woken.push_back(std::move(r));
+        }
+    }
+    lock.unlock();
 }
 
 WriteResult Write(std::string_view name, std::span<const std::uint8_t> data) {

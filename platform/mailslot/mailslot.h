@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,9 +25,19 @@ std::string CanonicalName(std::string_view name);
 // What keeps a mailslot's name taken, and says whether the mailslot is still delivered into.
 class Lease {
   public:
-    virtual ~Lease() = default;
+    Lease() = default;
+    virtual ~Lease();
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
     // False once whoever delivers into the mailslot has gone: it must be made anew.
     virtual bool Live() const = 0;
+    // Called once the lease is no longer live: a wait for the mailslot's next datagram returns,
+    // so that its owner sees at once that it must make the mailslot anew.
+    void WakeReader();
+
+  private:
+    friend class Mailslot;
+    std::atomic<int> reader_{-1};  // a copy of the read end, for WakeReader
 };
 
 class Mailslot {

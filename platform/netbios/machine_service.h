@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/netbios/stack.h"
+#include "platform/sync/event.h"
 
 // Which stack Netbios() uses: the NetBIOS service of this machine (tolvane-netbiosd, which owns
 // the NetBIOS ports for every program), or a stack of the process's own. By default a process
@@ -23,6 +24,9 @@ bool UsingService();
 // One line saying why this process cannot receive messages and what to do about it (start the
 // service, free a port); empty while reception works.
 std::string ReceptionProblem();
+// Signalled (auto-reset) whenever what ReceptionProblem says may have changed, so that whoever
+// tells the user waits on it rather than asks on a timer.
+platform::Event& ReceptionChanged();
 
 // One line saying why messages to the user's own name cannot reach this process (the service
 // refused the name: another account has the same name on the wire) while messages to the computer

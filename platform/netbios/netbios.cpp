@@ -75,6 +75,7 @@ void Install(Target& t, std::shared_ptr<Stack> stack, std::shared_ptr<ServiceCli
     } else if (had_service) {
         platform::mailslot::SetProvider(nullptr);
     }
+    ReceptionChanged().Set();
 }
 
 Current Resolve() {
@@ -134,6 +135,11 @@ void ChooseAutomatically(Stack::Config config) {
 
 bool UsingService() {
     return Resolve().service != nullptr;
+}
+
+platform::Event& ReceptionChanged() {
+    static platform::Event changed{platform::Event::Mode::AutoReset};
+    return changed;
 }
 
 std::string ReceptionProblem() {

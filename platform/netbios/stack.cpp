@@ -82,7 +82,7 @@ Stack::Impl::Impl(Config config)
     reported_problems_ = bind_problems_;
     const auto now = Clock::now();
     next_bind_try_ = now + config_.rebind_interval;
-    next_interface_scan_ = now + config_.interface_scan_interval;
+    next_interface_scan_ = NextInterfaceScan(now);
     thread_ = std::thread([this] { Run(); });
     if (!bind_problems_.empty() && config_.on_bind_problems) {
         config_.on_bind_problems(bind_problems_);

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/netbios/interface_watch.h"
 #include "platform/netbios/interfaces.h"
 #include "platform/netbios/mailslot_delivery.h"
 #include "platform/netbios/session.h"
@@ -216,6 +217,12 @@ class Stack::Impl {
     // the network namespace it started in); false when the stack is stopping.
     bool RunOnStackThread(const std::function<void()>& fn);
     void RefreshInterfaces(Completions& done);
+    // When to list the interfaces again after a look at them now: never unasked where the
+    // interface watch works, else after the scan interval.
+    Clock::time_point NextInterfaceScan(Clock::time_point now) const {
+        return interface_watch_.valid() ? Clock::time_point::max()
+                                        : now + config_.interface_scan_interval;
+    }
     // Binds the ports that are not bound yet; returns whether the set of problems changed.
     bool TryBind();
     void ReportBindProblems(Lock& lock);
@@ -254,6 +261,8 @@ class Stack::Impl {
     std::vector<BindProblem> reported_problems_;
     Clock::time_point next_bind_try_;
     Clock::time_point next_interface_scan_;
+    // Where it works, the interfaces are listed again only when it says they changed.
+    InterfaceWatch interface_watch_;
     Clock::time_point accept_paused_until_;
     std::chrono::milliseconds accept_pause_{0};
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "platform/netbios/machine_service.h"
 #include "platform/netbios/stack_impl.h"
 
 // The stack's thread: one poll over the service sockets, the connections that have not become
@@ -18,6 +19,8 @@ namespace {
 
 constexpr int kPacketsPerWake = 64;
 constexpr std::size_t kMaxUdpPacket = 1500;
+// The wake-up event, the three service sockets and the interface watch come first in the poll.
+constexpr std::size_t kFixedFds = 5;
 
 }  // namespace
 
@@ -66,6 +69,7 @@ void Stack::Impl::ReportBindProblems(Lock& lock) {
         return;
     }
     reported_problems_ = bind_problems_;
+    ReceptionChanged().Set();
     if (!config_.on_bind_problems) {
         return;
     }
@@ -121,7 +125,8 @@ void Stack::Impl::RefreshInterfaces(Completions& done) {
 }
 
 Clock::time_point Stack::Impl::NextDeadline(Clock::time_point now) const {
-    Clock::time_point next = std::min(now + std::chrono::seconds(60), next_interface_scan_);
+    // Only what is due arms the wait: with nothing due the thread sleeps until woken.
+    Clock::time_point next = next_interface_scan_;
     if (!bind_problems_.empty()) {
         next = std::min(next, next_bind_try_);
     }
@@ -162,7 +167,7 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
     }
     if (now >= next_interface_scan_) {
         RefreshInterfaces(done);
-        next_interface_scan_ = now + config_.interface_scan_interval;
+        next_interface_scan_ = NextInterfaceScan(now);
     }
     std::erase_if(incoming_, [&](const Incoming& in) { return in.deadline <= now; });
     for (auto it = queued_.begin(); it != queued_.end();) {
@@ -350,7 +355,7 @@ bool Stack::Impl::ReadIncoming(Incoming& in, Completions& done) {
 void Stack::Impl::Run() {
     ::pthread_setname_np(::pthread_self(), "netbios-stack");
     std::vector<pollfd> fds;
-    std::vector<std::uint64_t> ids;  // the connection behind each descriptor past the first four
+    std::vector<std::uint64_t> ids;  // the connection behind each descriptor past the fixed ones
     std::vector<std::uint8_t> packet(kMaxUdpPacket);
     Lock lock(mutex_);
     while (!stopping_) {
@@ -383,6 +388,7 @@ void Stack::Impl::Run() {
         fds.push_back({datagram_socket_.get(), POLLIN, 0});
         const bool accepting = now >= accept_paused_until_;
         fds.push_back({accepting ? session_listener_.get() : -1, POLLIN, 0});
+        fds.push_back({interface_watch_.fd(), POLLIN, 0});
         ids.clear();
         for (const auto& in : incoming_) {
             fds.push_back({in.fd.get(), POLLIN, 0});
@@ -397,13 +403,18 @@ void Stack::Impl::Run() {
             fds.push_back({l.fd.get(), POLLIN, 0});
             ids.push_back(l.id);
         }
+        const auto next = NextDeadline(now);
         const auto wait =
-            std::chrono::duration_cast<std::chrono::milliseconds>(NextDeadline(now) - Clock::now())
-                .count();
+            next == Clock::time_point::max()
+                ? -1
+                : std::clamp<long long>(
+                      std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now())
+                              .count() +
+                          1,
+                      0, 60000);
         lock.unlock();
         // A negative descriptor (a port not bound) is skipped by poll.
-        const int ready = ::poll(fds.data(), fds.size(),
-                                 static_cast<int>(std::clamp<long long>(wait + 1, 0, 60000)));
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(wait));
         lock.lock();
         if (stopping_ || ready <= 0) {
             continue;
@@ -436,14 +447,17 @@ void Stack::Impl::Run() {
         if (fds[3].revents && session_listener_) {
             AcceptConnections(Clock::now());
         }
+        if (fds[4].revents && interface_watch_.Drain()) {
+            next_interface_scan_ = Clock::now();  // listed at the loop's next turn
+        }
         // The lists may have changed while unlocked (a listen took a waiting request, its session
         // ended and the descriptor's number went to a new connection): find each entry again by
         // its id, never by the number.
-        for (std::size_t i = 4; i < fds.size(); ++i) {
+        for (std::size_t i = kFixedFds; i < fds.size(); ++i) {
             if (fds[i].revents == 0) {
                 continue;
             }
-            const std::uint64_t id = ids[i - 4];
+            const std::uint64_t id = ids[i - kFixedFds];
             if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
                                        [&](const Incoming& in) { return in.id == id; });
                 it != incoming_.end()) {

@@ -316,7 +316,7 @@ std::uint8_t Stack::Impl::Enumerate(NCB* ncb) {
     // A fresh look at the interfaces, from the stack's own network namespace.
     if (!RunOnStackThread([this] {
             RefreshInterfaces(deferred_);
-            next_interface_scan_ = Clock::now() + config_.interface_scan_interval;
+            next_interface_scan_ = NextInterfaceScan(Clock::now());
             Wake();
         })) {
         return NRC_SYSTEM;

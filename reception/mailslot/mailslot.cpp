@@ -1,7 +1,5 @@
 #include "reception/mailslot/mailslot.h"
 
-#include <algorithm>
-
 #include "platform/codepage/codepage.h"
 #include "platform/system/system.h"
 #include "reception/mailslot/messenger_mailslot.h"
@@ -33,25 +31,18 @@ void CMailslot::Close() {
 }
 
 void CMailslot::Listen() {
-    const auto now = std::chrono::steady_clock::now();
-    if (!backlog_) {
-        const bool burst = now - last_datagram_ < std::chrono::milliseconds(poll_ms_);
-        thread().Sleep(burst ? std::min(kBurstPollMs, poll_ms_) : poll_ms_);
-        if (thread().IsStopRequested()) {
-            return;
-        }
-    }
-    backlog_ = false;
     auto info = mailslot_ ? mailslot_->GetInfo() : std::nullopt;
     if (!info) {
         Close();
         return;
     }
     if (info->waiting > 0) {
-        backlog_ = true;
-        last_datagram_ = std::chrono::steady_clock::now();
         Announce(std::make_unique<CMailslotConnection>(this));
+        return;
     }
+    // The mailslot is a descriptor: wait on it together with the stop event. When its delivery
+    // ends, its lease wakes this wait and the next look finds it gone.
+    thread().WaitReadable(mailslot_->fd(), poll_ms_);
 }
 
 bool CMailslot::ReceiveData(CConnection* connection, CDataBuffer& buffer) {

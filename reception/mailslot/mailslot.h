@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 
@@ -25,14 +24,14 @@ class CMailslotConnection : public CConnection {
     std::optional<platform::mailslot::Writer> writer_;
 };
 
-// The port of a local mailslot: polls it while open and announces each waiting datagram as a
+// The port of a local mailslot: waits on it while open and announces each waiting datagram as a
 // connection that the handler reads with ReceivePdu and closes.
 class CMailslot : public CPort {
   public:
-    static constexpr int kPollMs = 100;
-    // While datagrams keep arriving the port looks again this soon: a burst larger than the
-    // socket's queue is still on its way, held by the sender.
-    static constexpr int kBurstPollMs = 5;
+    // How long the port waits on its mailslot before it looks again unasked. A datagram, a stop
+    // and the end of the mailslot's delivery each end the wait at once, so by default it has no
+    // limit.
+    static constexpr int kPollMs = platform::kInfinite;
 
     explicit CMailslot(std::string name, int open_retry_ms = kOpenRetryMs, int poll_ms = kPollMs);
     ~CMailslot() override;
@@ -54,7 +53,4 @@ class CMailslot : public CPort {
     std::string name_;
     int poll_ms_;
     std::optional<platform::mailslot::Mailslot> mailslot_;
-    // Set when the last poll found a datagram, so that a backlog drains without a pause each.
-    bool backlog_ = false;
-    std::chrono::steady_clock::time_point last_datagram_{};
 };

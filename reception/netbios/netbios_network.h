@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/netbios/interface_watch.h"
 #include "reception/network.h"
 
 // One NetBIOS adapter (LANA).
@@ -20,12 +21,24 @@ class TlNetbiosInterface : public TlNetworkInterface {
     std::uint8_t lana_;
 };
 
-// The NetBIOS adapters present, found by enumeration on every scan.
+// The NetBIOS adapters present, found by enumeration on every scan: when the machine's interfaces
+// change, and every scan_period_ms besides (by default never; every kScanPeriodMs where the
+// interfaces cannot be watched).
 class TlNetbiosNetwork : public TlNetwork {
   public:
-    using TlNetwork::TlNetwork;
+    explicit TlNetbiosNetwork(int scan_period_ms = platform::kInfinite)
+        : TlNetwork(scan_period_ms) {
+        if (!watch_.valid() && scan_period_ms < 0) {
+            set_scan_period(kScanPeriodMs);
+        }
+    }
     ~TlNetbiosNetwork() override { StopScanning(); }
 
     void Scan() override;
     void Rebuild() override;
+    int ChangeFd() const override { return watch_.fd(); }
+    bool DrainChanges() override { return watch_.Drain(); }
+
+  private:
+    platform::netbios::InterfaceWatch watch_;
 };

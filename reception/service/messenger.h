@@ -28,7 +28,7 @@ class CMessenger {
         std::string user_name;
         std::string mailslot_name = "MESSNGR";
         int open_retry_ms = CPort::kOpenRetryMs;
-        int mailslot_poll_ms = 100;
+        int mailslot_poll_ms = platform::kInfinite;  // see CMailslot::kPollMs
     };
 
     CMessenger();

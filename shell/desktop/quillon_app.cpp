@@ -98,13 +98,14 @@ void CQuillonApp::TellWhatIsMissing() {
                                        QString::fromStdString(LoadLocString(strings::kNoTrayText)));
     }
     TellIfNotReceiving();
-    auto* again = new QTimer(this);  // owned by the application
-    connect(again, &QTimer::timeout, this, [this] {
-        if (main_form_) {
+    // Looked at again when reception changes, not on a timer.
+    platform::Event& changed = platform::netbios::ReceptionChanged();
+    auto* again = new QSocketNotifier(changed.fd(), QSocketNotifier::Read, this);  // owned
+    connect(again, &QSocketNotifier::activated, this, [this, &changed] {
+        if (changed.TryConsume() && main_form_) {
             TellIfNotReceiving();
         }
     });
-    again->start(kReceptionCheckMs);
 }
 
 void CQuillonApp::TellIfNotReceiving() {

@@ -29,7 +29,6 @@ class CQuillonApp : public QApplication {
 
     // How long a notification area has to take the icon before the user is told.
     static constexpr int kTrayWaitMs = 10000;
-    static constexpr int kReceptionCheckMs = 60000;
 
   private:
     void WatchStopSignals();
@@ -39,7 +38,7 @@ class CQuillonApp : public QApplication {
     // conditions belong here too.
     void TellWhatIsMissing();
     // Once per run, when messages cannot be received (no NetBIOS service, no privilege, a port
-    // held by another program); checked again every minute.
+    // held by another program); checked again whenever reception changes.
     void TellIfNotReceiving();
 
     std::unique_ptr<CMainForm> main_form_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,12 +21,14 @@ std::string UniqueName(const char* base) {
 }
 
 // A started port on the name, collecting each datagram the way the reception service reads it.
+// Its poll interval is far beyond every wait here: what arrives must wake the port.
 struct Collector {
     std::mutex m;
     std::vector<std::vector<std::uint8_t>> got;
     CMailslot port;
 
-    explicit Collector(const std::string& name) : port(name, /*open_retry_ms=*/30, /*poll=*/10) {
+    explicit Collector(const std::string& name)
+        : port(name, /*open_retry_ms=*/30, /*poll_ms=*/3'600'000) {
         port.connection_handler = [this](CConnection* c) {
             CDataBuffer b;
             const bool ok = c->ReceiveData(b);
@@ -69,6 +72,18 @@ TEST(CMailslot, SecondOwnerRetriesUntilTheFirstClosesThenDelivers) {
     ASSERT_EQ(ms::Write(name, hello), ms::WriteResult::Written);
     ASSERT_TRUE(c.WaitCount(1));
     EXPECT_EQ(c.got[0], std::vector<std::uint8_t>(hello, hello + 2));
+
+    // Datagrams now arrive elsewhere: the waiting port makes its mailslot anew at once, unasked.
+    std::atomic<int> made{0};
+    ms::SetProvider([&made](std::string_view n, std::size_t size) {
+        auto m = ms::Mailslot::CreateHere(n, size);
+        ++made;
+        return m;
+    });
+    ASSERT_TRUE(c.Wait([&] { return made > 0; }));
+    ASSERT_EQ(ms::Write(name, hello), ms::WriteResult::Written);
+    ASSERT_TRUE(c.WaitCount(2));
+    ms::SetProvider(nullptr);
 }
 
 TEST(CMailslot, BurstArrivesWholeInOrderAndWithoutLoss) {

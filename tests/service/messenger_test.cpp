@@ -103,7 +103,6 @@ class MessengerTest : public ::testing::TestWithParam<Mode> {
         options.computer_name = std::move(computer);
         options.user_name = std::move(user);
         options.open_retry_ms = 100;
-        options.mailslot_poll_ms = 20;
         messenger_ = std::make_unique<CMessenger>(options);
         network_ = std::make_unique<TlNetbiosNetwork>(100);
         messenger_->SetCallback([this](ReceivedMessage m) { inbox_.Add(std::move(m)); });

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/codepage/codepage.h"
+#include "platform/netbios/machine_service.h"
 #include "reception/mailslot/mailslot_network.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/line_breaks.h"
@@ -104,10 +105,18 @@ int Run(int argc, char** argv) {
     messenger.Start();
     netbios_network.Start();
 
+    // Waits for what it acts on only: a stop, the writer's attention, a change in reception.
+    platform::Event& reception = platform::netbios::ReceptionChanged();
+    reporter.ReportNew(stderr);
     for (;;) {
-        pollfd fds[] = {{signals, POLLIN, 0}, {output.attention().fd(), POLLIN, 0}};
-        if (::poll(fds, 2, 1000) > 0 && fds[0].revents != 0) {
+        pollfd fds[] = {{signals, POLLIN, 0},
+                        {output.attention().fd(), POLLIN, 0},
+                        {reception.fd(), POLLIN, 0}};
+        if (::poll(fds, 3, -1) > 0 && fds[0].revents != 0) {
             break;
+        }
+        if (fds[2].revents != 0) {
+            reception.TryConsume();
         }
         if (fds[1].revents != 0 && output.attention().TryConsume()) {
             if (output.error() != 0) {

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/netbios/machine_service.h"
+
 namespace platform::netbios::service {
 namespace {
 
@@ -83,6 +85,7 @@ class ServiceClient::MailslotLease : public platform::mailslot::Lease {
         auto c = client_.lock();
         return c && c->live_generation_.load() == generation_;
     }
+    std::uint64_t generation() const { return generation_; }
 
   private:
     std::weak_ptr<ServiceClient> client_;
@@ -198,8 +201,15 @@ std::optional<platform::mailslot::Mailslot> ServiceClient::OpenMailslot(
     }
     auto lease = std::make_shared<MailslotLease>(weak_from_this(), waiter->generation,
                                                  platform::mailslot::CanonicalName(name));
-    return platform::mailslot::Mailslot::Adopt(waiter->handed.release(), max_message_size,
-                                               std::move(lease));
+    auto mailslot =
+        platform::mailslot::Mailslot::Adopt(waiter->handed.release(), max_message_size, lease);
+    std::lock_guard lock(mutex_);
+    std::erase_if(leases_, [](const auto& l) { return l.expired(); });
+    leases_.push_back(lease);
+    if (live_generation_.load() != waiter->generation) {
+        lease->WakeReader();  // its connection ended already
+    }
+    return mailslot;
 }
 
 std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
@@ -209,8 +219,14 @@ std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
+    // What the program tells its user follows whether the service answers.
+    auto reachable = [this](bool now) {
+        if (reachable_.exchange(now) != now) {
+            ReceptionChanged().Set();
+        }
+    };
     if (!fd || path_.size() >= sizeof address.sun_path) {
-        reachable_ = false;
+        reachable(false);
         return nullptr;
     }
     std::memcpy(address.sun_path, path_.data(), path_.size());
@@ -218,10 +234,10 @@ std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
     timeval bound{5, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        reachable_ = false;
+        reachable(false);
         return nullptr;
     }
-    reachable_ = true;
+    reachable(true);
     connection_ = std::make_shared<Connection>(Connection{std::move(fd), next_generation_++});
     live_generation_ = connection_->generation;
     wake_.Set();  // the reader takes up the new connection
@@ -280,11 +296,19 @@ std::uint8_t ServiceClient::Ask(const Request& request, const std::shared_ptr<Wa
 
 void ServiceClient::Break(const std::shared_ptr<Connection>& connection) {
     std::vector<std::shared_ptr<Waiter>> to_finish;
+    // Let go of after the lock: a lease's end takes it.
+    std::vector<std::shared_ptr<MailslotLease>> woken;
     {
         std::lock_guard lock(mutex_);
         if (connection_ == connection) {
             connection_.reset();
             live_generation_ = 0;
+        }
+        for (const auto& l : leases_) {
+            if (auto lease = l.lock(); lease && lease->generation() == connection->generation) {
+                lease->WakeReader();
+                woken.push_back(std::move(lease));
+            }
         }
         // The reader sees the end and lets go of the socket.
         ::shutdown(connection->fd.get(), SHUT_RDWR);

@@ -89,6 +89,8 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     std::uint32_t next_id_ = 1;
     std::map<std::uint32_t, std::shared_ptr<Waiter>> waiting_;
     std::vector<std::pair<UniqueFd, std::chrono::steady_clock::time_point>> lingering_;
+    // The mailslots handed out, woken when their connection ends.
+    std::vector<std::weak_ptr<MailslotLease>> leases_;
     bool stopping_ = false;
     std::string refusal_;  // under mutex_
 
