@@ -35,6 +35,9 @@ CommandFields FieldsOf(const NCB& ncb) {
     f.length = ncb.ncb_length;
     f.name = FieldName(ncb.ncb_name);
     f.callname = FieldName(ncb.ncb_callname);
+    if ((ncb.ncb_command & static_cast<std::uint8_t>(~ASYNCH)) == NCBCALL) {
+        f.address = CallAddress(ncb);
+    }
     return f;
 }
 
@@ -312,6 +315,9 @@ void ServiceClient::Break(const std::shared_ptr<Connection>& connection) {
 void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& reply, UniqueFd fd) {
     std::uint8_t code = reply.retcode;
     NCB* ncb = w->ncb;
+    if (ncb != nullptr && w->command == NCBCALL) {
+        SetCallAddress(*ncb, reply.address);  // also when refused: where the name was found
+    }
     if (ncb == nullptr) {
         w->handed = std::move(fd);
     } else if (code == NRC_GOODRET) {

@@ -30,9 +30,10 @@ std::optional<std::string> LoginName(uid_t uid) {
 
 NamePolicy::NamePolicy(uid_t uid, const std::string& computer_name,
                        const std::optional<std::string>& login_name)
-    : any_(uid == 0) {
+    : uid_(uid), any_(uid == 0) {
     if (!computer_name.empty()) {
-        allowed_.push_back(wire::MakeName(computer_name, kMessengerSuffix));
+        computer_ = wire::MakeName(computer_name, kMessengerSuffix);
+        allowed_.push_back(*computer_);
     }
     if (login_name && !login_name->empty()) {
         allowed_.push_back(wire::MakeName(WireName(*login_name), kMessengerSuffix));
@@ -41,6 +42,10 @@ NamePolicy::NamePolicy(uid_t uid, const std::string& computer_name,
 
 bool NamePolicy::MayAdd(const wire::NetbiosName& name) const {
     return any_ || std::find(allowed_.begin(), allowed_.end(), name) != allowed_.end();
+}
+
+bool NamePolicy::MayCallFrom(const wire::NetbiosName& name, uid_t holder_uid) const {
+    return any_ || holder_uid == uid_ || (computer_ && name == *computer_);
 }
 
 }  // namespace platform::netbios::service

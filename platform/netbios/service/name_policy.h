@@ -30,9 +30,15 @@ class NamePolicy {
                const std::optional<std::string>& login_name);
 
     bool MayAdd(const wire::NetbiosName& name) const;
+    // Whether a program may call from a name the stack holds for a program of holder_uid: from
+    // its user's own names, whichever of the user's programs added them (a sender beside the
+    // user's receiver), and from the computer's name, which every user of the computer shares.
+    bool MayCallFrom(const wire::NetbiosName& name, uid_t holder_uid) const;
 
   private:
+    uid_t uid_ = 0;
     bool any_ = false;
+    std::optional<wire::NetbiosName> computer_;
     std::vector<wire::NetbiosName> allowed_;
 };
 

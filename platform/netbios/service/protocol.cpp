@@ -57,6 +57,9 @@ std::vector<std::uint8_t> EncodeRequest(const Request& request) {
             w.U16(f.length);
             PutName(w, f.name);
             PutName(w, f.callname);
+            if (f.address != 0) {
+                w.U32(f.address);
+            }
             break;
         }
         case Request::Kind::OpenMailslot:
@@ -83,7 +86,8 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> bytes) {
         case Request::Kind::Command: {
             CommandFields& f = request.ncb;
             ok = r.U8(f.command) && r.U8(f.lana) && r.U8(f.lsn) && r.U8(f.num) && r.U8(f.rto) &&
-                 r.U8(f.sto) && r.U16(f.length) && GetName(r, f.name) && GetName(r, f.callname);
+                 r.U8(f.sto) && r.U16(f.length) && GetName(r, f.name) && GetName(r, f.callname) &&
+                 (r.remaining() == 0 || (r.U32(f.address) && f.address != 0));
             break;
         }
         case Request::Kind::OpenMailslot:
@@ -117,6 +121,9 @@ std::vector<std::uint8_t> EncodeReply(const Reply& reply) {
     const std::size_t n = std::min<std::size_t>(reply.data.size(), 255);
     w.U8(static_cast<std::uint8_t>(n));
     w.Bytes(std::span(reply.data).first(n));
+    if (reply.address != 0) {
+        w.U32(reply.address);
+    }
     return out;
 }
 
@@ -131,6 +138,7 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> bytes) {
         !r.U32(reply.id) || !r.U8(reply.retcode) || !r.U8(reply.lsn) || !r.U8(reply.num) ||
         !GetName(r, reply.callname) || !r.U32(reply.session_idle_ms) ||
         !r.U32(reply.max_session_message) || !r.U8(size) || !r.Bytes(size, data) ||
+        (r.remaining() != 0 && (!r.U32(reply.address) || reply.address == 0)) ||
         r.remaining() != 0) {
         return std::nullopt;
     }

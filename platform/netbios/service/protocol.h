@@ -31,6 +31,9 @@ struct CommandFields {
     std::uint16_t length = 0;  // room for an adapter list
     wire::NetbiosName name{};
     wire::NetbiosName callname{};
+    // A call's address of the called node (ncb.h); sent only when set, so that requests of
+    // programs that never set it keep their form.
+    std::uint32_t address = 0;
 
     bool operator==(const CommandFields&) const = default;
 };
@@ -57,6 +60,8 @@ struct Reply {
     // The bounds a session handed over runs under, as the stack's own sessions do.
     std::uint32_t session_idle_ms = 0;
     std::uint32_t max_session_message = 0;
+    // A call's address the called name was found at; sent only when set.
+    std::uint32_t address = 0;
 
     bool operator==(const Reply&) const = default;
 };

@@ -48,6 +48,9 @@ NCB CommandFrom(const CommandFields& f, std::uint8_t command) {
     ncb.ncb_num = f.num;
     ncb.ncb_rto = f.rto;
     ncb.ncb_sto = f.sto;
+    if ((command & static_cast<std::uint8_t>(~ASYNCH)) == NCBCALL) {
+        SetCallAddress(ncb, f.address);
+    }
     return ncb;
 }
 
@@ -531,7 +534,9 @@ void Server::ListenDone(PendingListen* listen) {
 void Server::Call(Client& client, const Request& request) {
     const CommandFields& f = request.ncb;
     auto owner = owners_.find({f.lana, f.name});
-    if (owner == owners_.end() || owner->second.client != client.id || !owner->second.held) {
+    const Client* holder =
+        owner != owners_.end() && owner->second.held ? Find(owner->second.client) : nullptr;
+    if (holder == nullptr || !client.policy->MayCallFrom(f.name, holder->uid)) {
         Answer(client, request.id, NRC_NOWILD);
         return;
     }
@@ -541,6 +546,7 @@ void Server::Call(Client& client, const Request& request) {
         const std::uint8_t code = stack_.Submit(&ncb);
         Reply reply = SessionReply(request_id, ncb.ncb_lsn);
         reply.retcode = code;
+        reply.address = CallAddress(ncb);
         UniqueFd session;
         if (code == NRC_GOODRET) {
             session.reset(stack_.DetachSession(f.lana, ncb.ncb_lsn));
