@@ -326,17 +326,9 @@ Result Broadcast(const Message& message) {
                                              " bytes with both names; this one has " +
                                              std::to_string(data.size()));
     }
-    auto stack = nb::ProcessStack();
-    if (!stack) {
-        return Fail(Outcome::NotDelivered,
-                    "messages to every computer are not sent through the NetBIOS service yet");
-    }
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data.data()),
                                               data.size());
-    bool sent = false;
-    for (const std::uint8_t lana : Adapters()) {
-        sent = stack->WriteMailslot(lana, "*", kMessengerMailslot, bytes) || sent;
-    }
+    const bool sent = nb::WriteMailslot(nb::Stack::kEveryAdapter, "*", kMessengerMailslot, bytes);
     return sent ? Result{Outcome::Delivered, {}}
                 : Fail(Outcome::NotDelivered, NetbiosProblem(nb::NRC_NORESOURCES));
 }

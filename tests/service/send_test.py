@@ -110,8 +110,10 @@ def sending_as_a_user(lan, r):
         assert send_as("RECVHOST", "--from", "Someone", "--address", RECEIVER, "zoë",
                        "from the computer") == 0
         assert send_as("ELSEWHERE", "--from", "zoë", "RECVHOST", "as another user") == 1
-        assert wait_for(5, lambda: [(m["origin"], m["text"]) for m in r.lines()[-2:]] == [
-            (user, "from the user"), ("Someone", "from the computer")]), r.lines()
+        assert send_as("ELSEWHERE", "*", "to every computer from a user") == 0
+        assert wait_for(5, lambda: [(m["origin"], m["text"]) for m in r.lines()[-3:]] == [
+            (user, "from the user"), ("Someone", "from the computer"),
+            (user, "to every computer from a user")]), r.lines()
     finally:
         mine.terminate()
         mine.wait(10)

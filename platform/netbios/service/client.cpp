@@ -205,6 +205,21 @@ std::optional<platform::mailslot::Mailslot> ServiceClient::OpenMailslot(
                                                std::move(lease));
 }
 
+bool ServiceClient::WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
+                                  std::string_view mailslot, std::span<const std::uint8_t> data) {
+    if (computer_or_star.empty() || computer_or_star.size() > 15 || mailslot.empty() ||
+        mailslot.size() > 255 || data.size() > kMaxMailslotData) {
+        return false;
+    }
+    Request request;
+    request.kind = Request::Kind::WriteMailslot;
+    request.lana = lana;
+    request.computer = std::string(computer_or_star);
+    request.mailslot = std::string(mailslot);
+    request.data.assign(data.begin(), data.end());
+    return Ask(request, std::make_shared<Waiter>()) == NRC_GOODRET;
+}
+
 std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
     if (connection_ || stopping_) {
         return connection_;

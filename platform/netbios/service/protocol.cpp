@@ -69,6 +69,17 @@ std::vector<std::uint8_t> EncodeRequest(const Request& request) {
         case Request::Kind::CloseMailslot:
             text();
             break;
+        case Request::Kind::WriteMailslot: {
+            w.U8(request.lana);
+            const std::size_t c = std::min<std::size_t>(request.computer.size(), 15);
+            w.U8(static_cast<std::uint8_t>(c));
+            w.Bytes({reinterpret_cast<const std::uint8_t*>(request.computer.data()), c});
+            text();
+            const std::size_t n = std::min(request.data.size(), kMaxMailslotData);
+            w.U16(static_cast<std::uint16_t>(n));
+            w.Bytes(std::span(request.data).first(n));
+            break;
+        }
     }
     return out;
 }
@@ -96,6 +107,15 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> bytes) {
         case Request::Kind::CloseMailslot:
             ok = GetText(r, request.mailslot);
             break;
+        case Request::Kind::WriteMailslot: {
+            std::uint16_t size = 0;
+            std::span<const std::uint8_t> data;
+            ok = r.U8(request.lana) && GetText(r, request.computer) &&
+                 request.computer.size() <= 15 && GetText(r, request.mailslot) && r.U16(size) &&
+                 size <= kMaxMailslotData && r.Bytes(size, data);
+            request.data.assign(data.begin(), data.end());
+            break;
+        }
         default:
             return std::nullopt;
     }

@@ -334,6 +334,8 @@ void Server::Handle(Client& client, const Request& request) {
     }
     if (request.kind == Request::Kind::OpenMailslot) {
         OpenMailslot(client, request);
+    } else if (request.kind == Request::Kind::WriteMailslot) {
+        WriteMailslot(client, request);
     } else {
         HandleCommand(client, request);
     }
@@ -601,6 +603,23 @@ void Server::OpenMailslot(Client& client, const Request& request) {
     Reply reply;
     reply.id = request.id;
     Answer(client.id, reply, std::move(reader));
+}
+
+void Server::WriteMailslot(Client& client, const Request& request) {
+    // Any program may write, as any program on the platform may: the datagram names no one
+    // here, and its size is bounded by the stack.
+    const std::uint64_t id = client.id;
+    RunForClient(client, [this, id, request] {
+        const bool written =
+            stack_.WriteMailslot(request.lana, request.computer, request.mailslot, request.data);
+        Post([this, id, written, request_id = request.id] {
+            FinishRunning(id);
+            Reply reply;
+            reply.id = request_id;
+            reply.retcode = written ? NRC_GOODRET : NRC_NORESOURCES;
+            Answer(id, reply);
+        });
+    });
 }
 
 }  // namespace platform::netbios::service
