@@ -147,12 +147,14 @@ with Lan() as lan, tempfile.TemporaryDirectory() as folder:
     capture = f"{folder}/capture.pcap"
     if not SERVICE_MODE:
         tshark = subprocess.Popen(["tshark", "-q", "-i", "tvh0", "-w", capture],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1)
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        assert any("Capturing on" in line for line in tshark.stderr), "tshark does not capture"
     r = lan.receiver(build, "--computer", "RECVHOST", "--user", "zoë")
     assert wait_for(20, lambda: send(lan, "ZOË", "probe")[0] == 0)
     long_text = "Grüße aus der Küche, " * 20  # 420 bytes: four text blocks
+    began = time.monotonic()
     assert send(lan, "--from", "Jürgen", "zoë", "hello", "there") == (0, "")
+    print(f"a message found its name and was delivered in {time.monotonic() - began:.2f} s")
     assert send(lan, "RECVHOST", input=long_text + "\n") == (0, "")
     assert send(lan, "--from", "ADMIN", "recvhost", input="first line\nsecond\r\nthird\n") == \
         (0, "")
