@@ -314,6 +314,10 @@ Result SendMessage(const Message& message, std::uint32_t address) {
 }
 
 Result Broadcast(const Message& message) {
+    Result failed;
+    if (!WireName(message.from, "the sender's", failed)) {
+        return failed;  // said rather than sent with question marks
+    }
     std::string data;
     for (const std::string& field :
          {message.from, std::string("*"), WindowsLineBreaks(message.text)}) {

@@ -170,7 +170,8 @@ with Lan() as lan, tempfile.TemporaryDirectory() as folder:
     # Not delivered, and why; usage errors.
     code, err = send(lan, "NOBODY", "anyone there?")
     assert code == 1 and "no computer on the LAN answers for the name NOBODY" in err, err
-    assert send(lan, "ω", "x")[0] == 2 and send(lan, "--bogus")[0] == 2
+    assert send(lan, "ω", "x")[0] == 2 and send(lan, "--from", "ω", "*", "x")[0] == 2
+    assert send(lan, "--bogus")[0] == 2
     assert send(lan, "RECVHOST", input="x" * 1601)[0] == 2
     assert send(lan, "--help")[0] == 0
     if SERVICE_MODE:
