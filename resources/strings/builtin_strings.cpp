@@ -64,6 +64,14 @@ constexpr BuiltinString kTable[] = {
     {kNoReceptionTitle, "Tolvane Corvessan receives no messages", "Notices"},
     {kNoReceptionText,
      "Messages sent to this computer cannot reach Tolvane until this is fixed: %s", "Notices"},
+    {kReply, "Reply", "ReplyForm"},
+    {kReplyTo, "To %s:", "ReplyForm"},
+    {kReplySend, "Send", "ReplyForm"},
+    {kReplyClose, "Close", "ReplyForm"},
+    {kReplySending, "Sending…", "ReplyForm"},
+    {kReplyDelivered, "Delivered.", "ReplyForm"},
+    {kReplyNotDelivered, "Not delivered: %s", "ReplyForm"},
+    {kSentTo, "Sent by %s to %s:", "ReplyForm"},
 };
 
 }  // namespace
