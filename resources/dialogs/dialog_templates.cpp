@@ -27,7 +27,7 @@ constexpr std::array kAboutControls = {
     DialogControl{about::kHomepageAddress, K::Label, 158, 61, 76, 8, 0, "example.org/tolvane",
                   kStyleNone},
     DialogControl{about::kNotice, K::Label, 50, 155, 210, 9, 0,
-                  "Receives messages only; it never sends any.", kStyleNone},
+                  "Receives messages and sends your replies.", kStyleNone},
     DialogControl{kNoId, K::EtchedLine, 0, 170, 270, 1, 0, "", kStyleNone},
     DialogControl{kIdOk, K::DefaultButton, 220, 176, 50, 14, 101, "OK", kGroupStart | kTabStop},
 };

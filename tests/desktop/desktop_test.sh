@@ -65,6 +65,7 @@ read -r reply _ < <(window Reply)
 xdotool windowfocus --sync "$reply"
 xdotool type --delay 20 "Yes, at noon."
 xdotool key Tab Return
+import -window "$reply" "$work/reply.png"
 wait_for 30 grep -q '"text":"Yes, at noon."' "$work/alice.jsonl" || fail "the reply did not arrive"
 grep -q '"origin":"root","recipient":"alice"' "$work/alice.jsonl" || fail "the reply went to $(cat "$work/alice.jsonl")"
 # The same popup shows the answer as sent; with it, "Reply" goes and Copy is back in its place.
@@ -127,5 +128,6 @@ if [[ -n "${TOLVANE_SCREENSHOT_DIR:-}" ]]; then
     mkdir -p "$TOLVANE_SCREENSHOT_DIR"
     convert "$work/short.png" -crop 330x185+694+558 +repage "$TOLVANE_SCREENSHOT_DIR/popup-short.png"
     convert "$work/long.png" -crop 330x385+694+358 +repage "$TOLVANE_SCREENSHOT_DIR/popup-long.png"
+    cp "$work/reply.png" "$TOLVANE_SCREENSHOT_DIR/reply.png"
 fi
 echo "desktop test passed"
