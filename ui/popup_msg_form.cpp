@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <vector>
 
 #include "archive/data_set.h"
 #include "archive/file_time.h"
+#include "reception/service/received_message.h"
+#include "resources/strings/builtin_strings.h"
 #include "shell/localization/localization.h"
 #include "ui/controls/command_event.h"
 #include "ui/message_text.h"
@@ -135,13 +138,15 @@ CPopupMsgForm::CPopupMsgForm(QWidget* owner)
       prev_(kPrevId, Loc(kStringPrev), this),
       next_(kNextId, Loc(kStringNext), this),
       copy_(kCopyId, Loc(kStringCopy), this),
+      reply_link_(kReplyId, Loc(strings::kReply), this),
       caption_(kCaptionId, this),
       close_(kCloseId, &caption_) {
     text_.setFont(text_font_);
     text_.SetBackground(QColor::fromRgb(kBackground));
     text_.setGeometry(kTextLeft, kTextTop, 294 - kTextLeft, 100 - kTextTop);
 
-    PlaceLinks();
+    reply_link_.hide();
+    PlaceLinks(130);
 
     caption_.SetText(Loc(kStringCaption));
     caption_.setFont(FontToFit(caption_font_, {caption_.text()},
@@ -155,35 +160,40 @@ CPopupMsgForm::CPopupMsgForm(QWidget* owner)
     UpdateLayout();
 }
 
-void CPopupMsgForm::PlaceLinks() {
-    // Each link in its own place while its text fits there; otherwise the band is shared out by
-    // the texts' widths, and the font made smaller while even that is too narrow.
-    TlStaticLink* links[] = {&prev_, &next_, &copy_};
+void CPopupMsgForm::PlaceLinks(int top) {
+    // The three links each in its own place while its text fits there; otherwise (and always
+    // with "Reply") the band is shared out by the texts' widths, and the font made smaller while
+    // even that is too narrow.
+    std::vector<TlStaticLink*> links = {&prev_, &next_, &copy_};
+    if (!reply_link_.isHidden()) {
+        links.push_back(&reply_link_);
+    }
+    const int count = static_cast<int>(links.size());
     QFont font = link_font_;
     for (;;) {
         const QFontMetricsF metrics(font);
-        int need[3];
-        bool in_slots = true;
+        std::vector<int> need(links.size());
+        bool in_slots = count == 3;
         int total = 0;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < count; ++i) {
             need[i] = static_cast<int>(std::ceil(metrics.horizontalAdvance(links[i]->text()))) +
                       2 * kLinkPadding;
             in_slots = in_slots && need[i] <= kLinkSlots[i].second;
             total += need[i];
         }
-        const int spare = kLinkBandRight - kLinkBandLeft - 2 * kLinkSpacing - total;
+        const int spare = kLinkBandRight - kLinkBandLeft - (count - 1) * kLinkSpacing - total;
         const bool fits = metrics.height() <= kLinkHeight && (in_slots || spare >= 0);
         const int pixels = QFontInfo(font).pixelSize();
         if (fits || pixels <= kSmallestFitPixels) {
             int left = kLinkBandLeft;
-            for (int i = 0; i < 3; ++i) {
+            for (int i = 0; i < count; ++i) {
                 links[i]->setFont(font);
                 if (in_slots) {
-                    links[i]->setGeometry(kLinkSlots[i].first, 130, kLinkSlots[i].second,
+                    links[i]->setGeometry(kLinkSlots[i].first, top, kLinkSlots[i].second,
                                           kLinkHeight);
                 } else {
-                    const int width = need[i] + std::max(spare, 0) / 3;
-                    links[i]->setGeometry(left, 130, width, kLinkHeight);
+                    const int width = need[i] + std::max(spare, 0) / count;
+                    links[i]->setGeometry(left, top, width, kLinkHeight);
                     left += width + kLinkSpacing;
                 }
             }
@@ -207,7 +217,7 @@ void CPopupMsgForm::UpdateLayout() {
     const int height = std::clamp(text_.RequestedHeight(), kTextMinHeight, kTextMaxHeight);
     text_.resize(text_.RequestedWidth(), height);
     const int links_top = text_.y() + text_.height() + kLinkGap;
-    for (TlStaticLink* link : {&prev_, &next_, &copy_}) {
+    for (TlStaticLink* link : {&prev_, &next_, &copy_, &reply_link_}) {
         link->move(link->x(), links_top);
     }
     close_.move(274, 3);
@@ -219,6 +229,10 @@ void CPopupMsgForm::UpdateContent(int reason) {
     const QString text = DisplayLines(ComposeText());
     if (text != text_.toPlainText()) {
         text_.setPlainText(text);
+    }
+    if (reply_to_.has_value() == reply_link_.isHidden()) {
+        reply_link_.setHidden(!reply_to_.has_value());
+        PlaceLinks(prev_.y());
     }
     TlCloudWnd::UpdateContent(reason);
 }
@@ -238,6 +252,7 @@ QString CPopupMsgForm::ComposeText() {
     struct Shown {
         std::string origin, recipient, message;
         std::int64_t received = 0;
+        std::int32_t type = 0;
     };
     std::optional<Shown> shown;
     {
@@ -252,17 +267,24 @@ QString CPopupMsgForm::ComposeText() {
             shown = Shown{archive_->GetField(i, archive_field::kOrigin).AsText(),
                           archive_->GetField(i, archive_field::kRecipient).AsText(),
                           archive_->GetField(i, archive_field::kMessage).AsText(),
-                          archive_->GetField(i, archive_field::kReceived).AsInt64()};
+                          archive_->GetField(i, archive_field::kReceived).AsInt64(),
+                          archive_->GetField(i, archive_field::kType).AsInt32()};
         }
     }
+    reply_to_.reset();
     if (!shown) {
         return Loc(kStringNoMessages);
+    }
+    const auto kind = static_cast<MessageKind>(shown->type);
+    if (kind == MessageKind::Personal) {
+        reply_to_ = shown->origin;
     }
     const QLocale locale = QLocale::system();
     const std::string text = message_text::Compose(
         FormatDate(shown->received, locale).toStdString(),
-        FormatTime(shown->received, locale).toStdString(), LoadLocString(kStringWroteTo),
-        shown->origin, shown->recipient, shown->message);
+        FormatTime(shown->received, locale).toStdString(),
+        LoadLocString(kind == MessageKind::Sent ? strings::kSentTo : kStringWroteTo), shown->origin,
+        shown->recipient, shown->message);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -287,7 +309,7 @@ bool CPopupMsgForm::event(QEvent* event) {
 }
 
 void CPopupMsgForm::OnCommand(int id) {
-    if (id != kPrevId && id != kNextId && id != kCopyId && id != kCloseId) {
+    if (id != kPrevId && id != kNextId && id != kCopyId && id != kCloseId && id != kReplyId) {
         return;
     }
     if (acknowledge_) {
@@ -315,6 +337,11 @@ void CPopupMsgForm::OnCommand(int id) {
             break;
         case kCloseId:
             hide();
+            break;
+        case kReplyId:
+            if (reply_ && reply_to_) {
+                reply_(*reply_to_);
+            }
             break;
         default:
             break;

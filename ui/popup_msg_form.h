@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "shell/desktop/window_utils.h"
 #include "ui/cloud_wnd.h"
@@ -18,7 +20,8 @@ class TlDataSet;
 
 // The popup in which the user reads received messages: one archived message at a time (the
 // archive's current record) under a "Messages received" caption strip with a close button, and
-// above the links "Prev message", "Next message" and "Copy". It pages through the archive but
+// above the links "Prev message", "Next message", "Copy" and, for a personal message, "Reply". It
+// pages through the archive but
 // never changes its content.
 class CPopupMsgForm : public TlCloudWnd {
     Q_OBJECT
@@ -30,6 +33,7 @@ class CPopupMsgForm : public TlCloudWnd {
     static constexpr int kCopyId = 4;
     static constexpr int kCloseId = 5;
     static constexpr int kTextId = 6;
+    static constexpr int kReplyId = 7;
 
     static constexpr int kTextLeft = 6;
     static constexpr int kTextTop = 30;
@@ -39,6 +43,8 @@ class CPopupMsgForm : public TlCloudWnd {
     static constexpr int kBottomSpace = 25;  // between the text's bottom and the window's bottom
 
     using AcknowledgeCallback = std::function<void()>;
+    // Told the origin of the personal message shown when the user chooses "Reply".
+    using ReplyCallback = std::function<void(const std::string& origin)>;
 
     explicit CPopupMsgForm(QWidget* owner);
 
@@ -49,6 +55,7 @@ class CPopupMsgForm : public TlCloudWnd {
     void SetAcknowledgeCallback(AcknowledgeCallback callback) {
         acknowledge_ = std::move(callback);
     }
+    void SetReplyCallback(ReplyCallback callback) { reply_ = std::move(callback); }
     // Replaces the clipboard the Copy command writes to (not owned; null restores the desktop's).
     void SetClipboard(TlClipboard* clipboard) { clipboard_ = clipboard; }
 
@@ -62,6 +69,7 @@ class CPopupMsgForm : public TlCloudWnd {
     TlStaticLink& prev_link() { return prev_; }
     TlStaticLink& next_link() { return next_; }
     TlStaticLink& copy_link() { return copy_; }
+    TlStaticLink& reply_link() { return reply_link_; }
     tlDragBar& caption() { return caption_; }
     TlButton& close_button() { return close_; }
 
@@ -76,7 +84,7 @@ class CPopupMsgForm : public TlCloudWnd {
 
   private:
     void OnCommand(int id);
-    void PlaceLinks();
+    void PlaceLinks(int top);
     QString ComposeText();
     void MoveLast();
 
@@ -88,12 +96,15 @@ class CPopupMsgForm : public TlCloudWnd {
     TlStaticLink prev_;
     TlStaticLink next_;
     TlStaticLink copy_;
+    TlStaticLink reply_link_;  // shown for personal messages only
     tlDragBar caption_;
     TlButton close_;  // a child of the caption strip
 
     TlDataSet* archive_ = nullptr;
     std::mutex* lock_ = nullptr;
     AcknowledgeCallback acknowledge_;
+    ReplyCallback reply_;
+    std::optional<std::string> reply_to_;  // the origin of the personal message shown
     TlClipboard desktop_clipboard_;
     TlClipboard* clipboard_ = nullptr;
 };

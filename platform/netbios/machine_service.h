@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/netbios/stack.h"
 #include "platform/sync/event.h"
@@ -20,6 +23,11 @@ void UseService(const std::string& socket_path = kServiceSocketPath);
 void ChooseAutomatically(Stack::Config config = {});
 // Whether commands go to the service now (choosing first if nothing has been chosen yet).
 bool UsingService();
+
+// Writes one mailslot datagram from the LANA, as Stack::WriteMailslot, through whichever stack
+// Netbios() uses now (the service's, or this process's own).
+bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star, std::string_view mailslot,
+                   std::span<const std::uint8_t> data);
 
 // One line saying why this process cannot receive messages and what to do about it (start the
 // service, free a port); empty while reception works.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/sync/event.h"
@@ -83,6 +84,28 @@ inline constexpr std::uint8_t NRC_LOCKFAIL = 0x3C;
 inline constexpr std::uint8_t NRC_OPENERR = 0x3F;
 inline constexpr std::uint8_t NRC_SYSTEM = 0x40;
 inline constexpr std::uint8_t NRC_PENDING = 0xFF;
+
+// NCBCALL's use of ncb_reserve, an addition of this stack (the published interface leaves the
+// field to the system): bytes 0-3 hold the IPv4 address (network byte order) of the node the
+// called name is on, so that no broadcast query is made; zero: find the node by a query. On
+// return they hold the address the name was found at, zero when no node answered for it, so a
+// caller can tell a name that is absent from one that refuses the session.
+inline constexpr std::size_t kCallAddressSize = 4;
+
+// The address in ncb_reserve, in host byte order.
+inline std::uint32_t CallAddress(const NCB& ncb) {
+    std::uint32_t address = 0;
+    for (std::size_t i = 0; i < kCallAddressSize; ++i) {
+        address = (address << 8) | ncb.ncb_reserve[i];
+    }
+    return address;
+}
+
+inline void SetCallAddress(NCB& ncb, std::uint32_t address) {
+    for (std::size_t i = 0; i < kCallAddressSize; ++i) {
+        ncb.ncb_reserve[i] = static_cast<std::uint8_t>(address >> (8 * (kCallAddressSize - 1 - i)));
+    }
+}
 
 // Submits one command to the process-wide stack (started on first use) and returns ncb_retcode.
 std::uint8_t Netbios(NCB* ncb);

@@ -172,6 +172,13 @@ std::string OwnNameProblem() {
                                  ". Messages to the computer's name still arrive.";
 }
 
+bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star, std::string_view mailslot,
+                   std::span<const std::uint8_t> data) {
+    const Current current = Resolve();
+    return current.service ? current.service->WriteMailslot(lana, computer_or_star, mailslot, data)
+                           : current.stack->WriteMailslot(lana, computer_or_star, mailslot, data);
+}
+
 std::uint8_t Netbios(NCB* ncb) {
     // The references keep the target alive for the whole call, even if it is replaced meanwhile.
     const Current current = Resolve();

@@ -62,7 +62,19 @@ int Stack::DetachSession(std::uint8_t lana, std::uint8_t lsn) {
 
 bool Stack::WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
                           std::string_view mailslot, std::span<const std::uint8_t> data) {
-    return impl_->WriteMailslot(lana, computer_or_star, mailslot, data);
+    if (lana != kEveryAdapter) {
+        return impl_->WriteMailslot(lana, computer_or_star, mailslot, data);
+    }
+    const auto adapters = Adapters();
+    const bool only_loopback =
+        std::all_of(adapters.begin(), adapters.end(), [](const Adapter& a) { return a.loopback; });
+    bool written = false;
+    for (const Adapter& a : adapters) {
+        if (a.loopback == only_loopback) {
+            written = impl_->WriteMailslot(a.lana, computer_or_star, mailslot, data) || written;
+        }
+    }
+    return written;
 }
 
 Stack::Impl::Impl(Config config)

@@ -124,7 +124,10 @@ class Stack {
     // Writes one mailslot datagram ("write mailslot" transaction) from the LANA: to every node
     // when computer_or_star is "*" (a broadcast datagram), else to that computer (resolved by a
     // broadcast query). False when the LANA, the datagram port or the computer is not there, or
-    // the data is too long.
+    // the data is too long. From kEveryAdapter: from each adapter but loopback (loopback alone
+    // when there is no other), so that this computer, which hears its own broadcasts on each
+    // interface, gets one copy as every other computer does; true when any went out.
+    static constexpr std::uint8_t kEveryAdapter = 0xFF;
     bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
                        std::string_view mailslot, std::span<const std::uint8_t> data);
 

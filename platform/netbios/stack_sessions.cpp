@@ -235,12 +235,16 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (FindHeld(*lana, local) == nullptr) {
         return NRC_NOWILD;
     }
-    const auto target = Resolve(lock, lana_number, remote);
+    std::uint32_t address = CallAddress(*ncb);
+    if (address == 0) {
+        const auto target = Resolve(lock, lana_number, remote);
+        address = target ? target->address : 0;
+    }
     lock.unlock();
-    if (!target) {
+    SetCallAddress(*ncb, address);
+    if (address == 0) {
         return NRC_NOCALL;
     }
-    std::uint32_t address = target->address;
     std::uint16_t port = config_.session_port;
     UniqueFd fd;
     for (int attempt = 0; attempt < 2; ++attempt) {

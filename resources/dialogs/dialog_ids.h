@@ -48,4 +48,12 @@ inline constexpr int kFile = 1047;
 inline constexpr int kBrowse = 1016;
 }  // namespace sound_page
 
+// The window in which a reply to a personal message is written and sent.
+namespace reply {
+inline constexpr int kTemplate = 210;
+inline constexpr int kTo = 1001;
+inline constexpr int kText = 1002;
+inline constexpr int kStatus = 1003;
+}  // namespace reply
+
 }  // namespace dialogs

@@ -48,6 +48,7 @@ enum Style : std::uint32_t {
     kShowSelectionAlways = 1u << 13,  // the selection stays visible without focus
     kClientEdge = 1u << 14,           // sunken edge
     kFullRowSelect = 1u << 15,        // a selected row is highlighted across all columns
+    kMultiLine = 1u << 16,            // the edit takes several lines
 };
 
 struct DialogControl {

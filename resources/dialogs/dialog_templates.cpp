@@ -27,7 +27,7 @@ constexpr std::array kAboutControls = {
     DialogControl{about::kHomepageAddress, K::Label, 158, 61, 76, 8, 0, "example.org/tolvane",
                   kStyleNone},
     DialogControl{about::kNotice, K::Label, 50, 155, 210, 9, 0,
-                  "Receives messages only; it never sends any.", kStyleNone},
+                  "Receives messages and sends your replies.", kStyleNone},
     DialogControl{kNoId, K::EtchedLine, 0, 170, 270, 1, 0, "", kStyleNone},
     DialogControl{kIdOk, K::DefaultButton, 220, 176, 50, 14, 101, "OK", kGroupStart | kTabStop},
 };
@@ -76,6 +76,16 @@ constexpr std::array kSoundPageControls = {
     DialogControl{sound_page::kBrowse, K::PushButton, 180, 175, 50, 14, 103, "Browse", kTabStop},
 };
 
+// Three lines of status below the text: "Sending…", then delivered or the one-line problem.
+constexpr std::array kReplyControls = {
+    DialogControl{reply::kTo, K::Label, 7, 7, 206, 8, 1202, "To %s:", kNoPrefix},
+    DialogControl{reply::kText, K::Edit, 7, 18, 206, 62, 0, "",
+                  kMultiLine | kVerticalScroll | kBorder | kTabStop},
+    DialogControl{reply::kStatus, K::Label, 7, 84, 206, 26, 0, "", kNoPrefix},
+    DialogControl{kIdOk, K::DefaultButton, 109, 114, 50, 14, 1203, "Send", kGroupStart | kTabStop},
+    DialogControl{kIdCancel, K::PushButton, 163, 114, 50, 14, 1204, "Close", kTabStop},
+};
+
 constexpr std::array kTemplates = {
     DialogTemplate{about::kTemplate, 273, 194, false, "About Tolvane", 501, kFontFace, kFontPoints,
                    kAboutControls},
@@ -85,6 +95,8 @@ constexpr std::array kTemplates = {
                    kFontPoints, kReceptionPageControls},
     DialogTemplate{sound_page::kTemplate, kPageWidth, kPageHeight, true, "", 0, kFontFace,
                    kFontPoints, kSoundPageControls},
+    DialogTemplate{reply::kTemplate, 220, 135, false, "Reply", 1201, kFontFace, kFontPoints,
+                   kReplyControls},
 };
 
 }  // namespace

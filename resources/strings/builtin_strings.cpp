@@ -65,6 +65,14 @@ constexpr BuiltinString kTable[] = {
     {kNoReceptionText,
      "Messages sent to this computer cannot reach Tolvane until this is fixed: %s", "Notices"},
     {kOwnNameRefusedTitle, "Messages to your name do not reach you", "Notices"},
+    {kReply, "Reply", "ReplyForm"},
+    {kReplyTo, "To %s:", "ReplyForm"},
+    {kReplySend, "Send", "ReplyForm"},
+    {kReplyClose, "Close", "ReplyForm"},
+    {kReplySending, "Sending…", "ReplyForm"},
+    {kReplyDelivered, "Delivered.", "ReplyForm"},
+    {kReplyNotDelivered, "Not delivered: %s", "ReplyForm"},
+    {kSentTo, "Sent by %s to %s:", "ReplyForm"},
 };
 
 }  // namespace

@@ -79,5 +79,14 @@ inline constexpr int kSettingsRepairedText = 1004;
 inline constexpr int kNoReceptionTitle = 1005;
 inline constexpr int kNoReceptionText = 1006;
 inline constexpr int kOwnNameRefusedTitle = 1101;
+// ReplyForm: the popup's Reply link and the window in which the answer is written
+inline constexpr int kReply = 1201;    // the link and the window's caption
+inline constexpr int kReplyTo = 1202;  // "%s": the recipient
+inline constexpr int kReplySend = 1203;
+inline constexpr int kReplyClose = 1204;
+inline constexpr int kReplySending = 1205;
+inline constexpr int kReplyDelivered = 1206;
+inline constexpr int kReplyNotDelivered = 1207;  // "%s": the one-line problem
+inline constexpr int kSentTo = 1208;  // the popup's line for a sent message: origin, recipient
 
 }  // namespace strings

@@ -17,6 +17,7 @@
 #include "shell/localization/localization.h"
 #include "ui/options/window_closed_event.h"
 #include "ui/popup_msg_form.h"
+#include "ui/reply/replies.h"
 #include "ui/resources.h"
 
 namespace {
@@ -133,6 +134,7 @@ CMainForm::~CMainForm() {
     if (messenger_) {
         messenger_->Stop();
     }
+    replies_.reset();  // waits for answers still on their way
     pending_settings_.clear();
     settings_.clear();
     mailslot_network_.reset();
@@ -200,6 +202,7 @@ void CMainForm::ShowPopup() {
     popup_ = std::make_unique<CPopupMsgForm>(this);
     popup_->SetDataSet(archive_, archive_lock_);
     popup_->SetAcknowledgeCallback([this] { StopBlinking(); });
+    popup_->SetReplyCallback([this](const std::string& origin) { OpenReply(origin); });
     popup_->Popup();
     if (SettingNumber(settings_, kSettingPopupAutoclose) == 1) {
         popup_->SetAutoCloseTime(SettingNumber(settings_, kSettingPopupDeadline));
@@ -208,6 +211,19 @@ void CMainForm::ShowPopup() {
         StopBlinking();
     }
     emit popupShown();
+}
+
+void CMainForm::OpenReply(const std::string& to) {
+    if (!replies_) {
+        // A sent message shows in an open popup at once, without blinking or a popup of its own.
+        replies_ = std::make_unique<CReplies>(archive_, archive_lock_, platform::system::UserName(),
+                                              [this] {
+                                                  if (popup_ && popup_->isVisible()) {
+                                                      popup_->UpdateContent(0);
+                                                  }
+                                              });
+    }
+    replies_->Open(to);
 }
 
 void CMainForm::StartBlinking() {

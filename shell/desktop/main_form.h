@@ -22,6 +22,7 @@
 #include "shell/settings/settings.h"
 
 class CPopupMsgForm;
+class CReplies;
 class TlDataSet;
 class TlMailslotNetwork;
 class TlNetbiosNetwork;
@@ -73,6 +74,8 @@ class CMainForm : public QWidget {
     void OnMessageReceived(ReceivedMessage message);
     // Replaces the popup by a new one showing the archive's current record.
     void ShowPopup();
+    // Opens the window in which the user answers to that name.
+    void OpenReply(const std::string& to);
     void StartBlinking();
     // The user has seen the message: the icon settles 14 ticks later.
     void StopBlinking();
@@ -127,6 +130,7 @@ class CMainForm : public QWidget {
     SettingsMap settings_;
     SettingsMap pending_settings_;
     std::unique_ptr<CPopupMsgForm> popup_;
+    std::unique_ptr<CReplies> replies_;
     QIcon normal_icon_;
     QIcon alternate_icon_;
     TlBlinker blinker_;

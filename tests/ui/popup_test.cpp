@@ -1,12 +1,14 @@
 // The popup and its parts: the rounded window's place, shape, closing and auto-close; the custom
 // controls; the message window's layout, text, paging, commands and hostile text; and every
 // shipped text whole in its control (popup, options window, about box) in every shipped language,
-// at the screen scale and desktop font size a run is given, with no caret in the message text.
+// at the screen scale and desktop font size a run is given, with no caret in the message text;
+// the reply to a personal message, sent off the user-interface thread and archived as sent.
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QStyleOptionButton>
@@ -21,6 +23,7 @@
 #include "archive/archive.h"
 #include "archive/array_data_set.h"
 #include "archive/file_time.h"
+#include "resources/dialogs/dialog_ids.h"
 #include "shell/localization/localization.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/ui/mouse.h"
@@ -31,6 +34,7 @@
 #include "ui/message_text.h"
 #include "ui/options/options_form.h"
 #include "ui/popup_msg_form.h"
+#include "ui/reply/replies.h"
 
 using namespace std::chrono_literals;
 
@@ -82,9 +86,9 @@ struct Fixture {
 
     Fixture() { popup.SetDataSet(&archive, &lock); }
     void Add(std::string origin, std::string text, std::string recipient = "BOB",
-             std::int64_t received = 0) {
+             std::int64_t received = 0, std::int32_t type = 1) {
         ArchiveMessage(archive, lock,
-                       {1, std::move(origin), std::move(recipient), std::move(text), received});
+                       {type, std::move(origin), std::move(recipient), std::move(text), received});
     }
     QString Line(int n) const { return popup.ShownText().section(QLatin1Char('\n'), n, n); }
     QString Origin() const { return Line(1).section(QLatin1Char(' '), 0, 0); }
@@ -182,6 +186,7 @@ class PopupTest : public QObject {
     void Layout();
     void ComposedText();
     void PagingAndItsEnds();
+    void ReplyToPersonalMessages();
     void CommandsAcknowledgeFirst();
     void HostileTextStaysInItsBox();
     void ReadsNeverSeeHalfWrittenRecords();
@@ -313,7 +318,9 @@ void PopupTest::Layout() {
     QCOMPARE(f.popup.height(), 30 + height + 25);
     QVERIFY(f.AtCorner());
     QRect links;
-    for (QWidget* link : {&f.popup.prev_link(), &f.popup.next_link(), &f.popup.copy_link()}) {
+    QVERIFY(f.popup.reply_link().isVisible());
+    for (QWidget* link : {&f.popup.prev_link(), &f.popup.next_link(), &f.popup.copy_link(),
+                          &f.popup.reply_link()}) {
         QCOMPARE(link->y(), 30 + height + 5);
         QVERIFY(!links.intersects(link->geometry()));
         links |= link->geometry();
@@ -371,6 +378,70 @@ void PopupTest::PagingAndItsEnds() {
     f.archive.SetCurrent(17);
     f.popup.UpdateContent(0);
     QCOMPARE(f.popup.ShownText(), QStringLiteral("No messages"));
+}
+
+void PopupTest::ReplyToPersonalMessages() {
+    // "Reply" for a personal message only: not for a broadcast, nor for a message sent from here,
+    // which the popup marks as sent.
+    Fixture f;
+    f.Add("ALICE", "personal");
+    f.Add("ADMIN", "broadcast", "*", 0, 2);
+    f.popup.Popup();
+    std::vector<std::string> asked;
+    f.popup.SetReplyCallback([&](const std::string& origin) { asked.push_back(origin); });
+    QVERIFY(!f.popup.reply_link().isVisible());
+    Command(&f.popup, CPopupMsgForm::kPrevId);
+    QVERIFY(f.popup.reply_link().isVisible());
+    Command(&f.popup, CPopupMsgForm::kReplyId);
+    QCOMPARE(asked, std::vector<std::string>{"ALICE"});
+
+    // Sending happens on another thread; the window says so meanwhile and takes no second send.
+    std::mutex release;
+    release.lock();
+    sending::Result outcome{sending::Outcome::NotDelivered, "no computer answers for ALICE"};
+    std::vector<sending::Message> sent;
+    int archived = 0;
+    {
+        CReplies replies(&f.archive, &f.lock, "BOB", [&] { ++archived; });
+        replies.SetSend([&](const sending::Message& message) {
+            std::lock_guard wait(release);
+            sent.push_back(message);
+            return outcome;
+        });
+        replies.Open("ALICE");
+        CReplyDlg& dialog = *replies.dialog();
+        auto* text = dialog.Item<QPlainTextEdit>(dialogs::reply::kText);
+        auto* status = dialog.Item<QLabel>(dialogs::reply::kStatus);
+        QCOMPARE(dialog.Item<QLabel>(dialogs::reply::kTo)->text(), QStringLiteral("To ALICE:"));
+        text->setPlainText(QStringLiteral("Yes,\nat noon"));
+        auto* send = dialog.Item<QPushButton>(dialogs::kIdOk);
+        send->click();
+        send->click();
+        QCOMPARE(status->text(), QStringLiteral("Sending…"));
+        QVERIFY(!send->isEnabled());
+        release.unlock();
+        QTRY_COMPARE(status->text(),
+                     QStringLiteral("Not delivered: no computer answers for ALICE"));
+        QCOMPARE(sent.size(), 1u);
+        QCOMPARE(sent[0].from + "|" + sent[0].to + "|" + sent[0].text,
+                 std::string("BOB|ALICE|Yes,\nat noon"));
+        QCOMPARE(f.archive.GetCount(), 2);
+        QCOMPARE(text->toPlainText(), QStringLiteral("Yes,\nat noon"));  // kept for another try
+
+        outcome = {sending::Outcome::Delivered, ""};
+        send->click();
+        QTRY_COMPARE(status->text(), QStringLiteral("Delivered."));
+        QVERIFY(text->toPlainText().isEmpty());
+        QCOMPARE(archived, 1);
+    }
+    // Appended as received messages are, line breaks as they keep them; the popup marks it.
+    QCOMPARE(f.archive.GetCount(), 3);
+    QCOMPARE(f.archive.GetField(2, archive_field::kType).AsInt32(), 3);
+    QCOMPARE(f.archive.GetField(2, archive_field::kMessage).AsText(),
+             std::string("Yes,\r\nat noon"));
+    f.popup.UpdateContent(0);
+    QCOMPARE(f.Line(1), QStringLiteral("Sent by BOB to ALICE:"));
+    QVERIFY(!f.popup.reply_link().isVisible());
 }
 
 void PopupTest::CommandsAcknowledgeFirst() {
@@ -499,6 +570,22 @@ void PopupTest::EveryTextIsWhole() {
     QVERIFY(about.Create(nullptr));
     about.window()->show();
     QCOMPARE(CutTexts(about.window()), QString());
+
+    // The reply window with the longest problem the sending reports, and the popup's four links.
+    CReplyDlg reply("ALICE", "BOB", [](const sending::Message&) {});
+    QVERIFY(reply.Create(nullptr));
+    reply.window()->show();
+    reply.ShowResult({sending::Outcome::NotDelivered,
+                      "the NetBIOS service is not running. Start it with: sudo systemctl start "
+                      "tolvane-netbiosd"});
+    QCOMPARE(CutTexts(reply.window()), QString());
+    TlArrayDataSet archive;
+    std::mutex lock;
+    ArchiveMessage(archive, lock, {1, "ALICE", "BOB", "text", 0});
+    popup.SetDataSet(&archive);
+    popup.UpdateContent(0);
+    QVERIFY(popup.reply_link().isVisible());
+    QCOMPARE(CutTexts(&popup), QString());
 }
 
 void PopupTest::NoCaretInTheMessageText() {

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -50,6 +51,14 @@ QWidget* MakeLine(QWidget& window) {
 }
 
 QWidget* MakeEdit(const DialogControl& row, QWidget& window) {
+    if (Has(row, dialogs::kMultiLine)) {
+        auto* edit = new QPlainTextEdit(TemplateText(row), &window);
+        edit->setTabChangesFocus(true);
+        if (!Has(row, dialogs::kBorder)) {
+            edit->setFrameShape(QFrame::NoFrame);
+        }
+        return edit;
+    }
     auto* edit = new QLineEdit(TemplateText(row), &window);
     edit->setFrame(Has(row, dialogs::kBorder));
     if (Has(row, dialogs::kDigitsOnly)) {

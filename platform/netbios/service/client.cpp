@@ -37,6 +37,9 @@ CommandFields FieldsOf(const NCB& ncb) {
     f.length = ncb.ncb_length;
     f.name = FieldName(ncb.ncb_name);
     f.callname = FieldName(ncb.ncb_callname);
+    if ((ncb.ncb_command & static_cast<std::uint8_t>(~ASYNCH)) == NCBCALL) {
+        f.address = CallAddress(ncb);
+    }
     return f;
 }
 
@@ -212,6 +215,21 @@ std::optional<platform::mailslot::Mailslot> ServiceClient::OpenMailslot(
     return mailslot;
 }
 
+bool ServiceClient::WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
+                                  std::string_view mailslot, std::span<const std::uint8_t> data) {
+    if (computer_or_star.empty() || computer_or_star.size() > 15 || mailslot.empty() ||
+        mailslot.size() > 255 || data.size() > kMaxMailslotData) {
+        return false;
+    }
+    Request request;
+    request.kind = Request::Kind::WriteMailslot;
+    request.lana = lana;
+    request.computer = std::string(computer_or_star);
+    request.mailslot = std::string(mailslot);
+    request.data.assign(data.begin(), data.end());
+    return Ask(request, std::make_shared<Waiter>()) == NRC_GOODRET;
+}
+
 std::shared_ptr<ServiceClient::Connection> ServiceClient::Connect(Lock&) {
     if (connection_ || stopping_) {
         return connection_;
@@ -336,6 +354,9 @@ void ServiceClient::Break(const std::shared_ptr<Connection>& connection) {
 void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& reply, UniqueFd fd) {
     std::uint8_t code = reply.retcode;
     NCB* ncb = w->ncb;
+    if (ncb != nullptr && w->command == NCBCALL) {
+        SetCallAddress(*ncb, reply.address);  // also when refused: where the name was found
+    }
     if (ncb == nullptr) {
         w->handed = std::move(fd);
     } else if (w->command == NCBADDNAME && code != NRC_GOODRET && !reply.data.empty()) {

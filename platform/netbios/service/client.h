@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -44,6 +45,9 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     // name is taken or the service cannot be reached.
     std::optional<platform::mailslot::Mailslot> OpenMailslot(std::string_view name,
                                                              std::size_t max_message_size);
+    // As Stack::WriteMailslot, carried out by the service's stack.
+    bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star,
+                       std::string_view mailslot, std::span<const std::uint8_t> data);
     // Whether the service could be reached the last time it was tried.
     bool Reachable() const { return reachable_.load(); }
     const std::string& socket_path() const { return path_; }

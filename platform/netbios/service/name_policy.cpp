@@ -76,9 +76,10 @@ std::optional<Account> AccountOf(uid_t uid) {
 
 NamePolicy::NamePolicy(uid_t uid, const std::string& computer_name,
                        const std::optional<Account>& account)
-    : any_(uid == 0) {
+    : uid_(uid), any_(uid == 0) {
     if (!computer_name.empty()) {
-        allowed_.push_back(wire::MakeName(computer_name, kMessengerSuffix));
+        computer_ = wire::MakeName(computer_name, kMessengerSuffix);
+        allowed_.push_back(*computer_);
     }
     if (!account || account->login.empty()) {
         return;
@@ -96,6 +97,10 @@ NamePolicy::NamePolicy(uid_t uid, const std::string& computer_name,
 
 bool NamePolicy::MayAdd(const wire::NetbiosName& name) const {
     return any_ || std::find(allowed_.begin(), allowed_.end(), name) != allowed_.end();
+}
+
+bool NamePolicy::MayCallFrom(const wire::NetbiosName& name, uid_t holder_uid) const {
+    return any_ || holder_uid == uid_ || (computer_ && name == *computer_);
 }
 
 }  // namespace platform::netbios::service

@@ -43,9 +43,15 @@ class NamePolicy {
     std::string Why(const wire::NetbiosName& name) const {
         return !own_ || *own_ == name ? why_ : std::string();
     }
+    // Whether a program may call from a name the stack holds for a program of holder_uid: from
+    // its user's own names, whichever of the user's programs added them (a sender beside the
+    // user's receiver), and from the computer's name, which every user of the computer shares.
+    bool MayCallFrom(const wire::NetbiosName& name, uid_t holder_uid) const;
 
   private:
+    uid_t uid_ = 0;
     bool any_ = false;
+    std::optional<wire::NetbiosName> computer_;
     std::vector<wire::NetbiosName> allowed_;
     std::optional<wire::NetbiosName> own_;
     std::string why_;

@@ -57,6 +57,9 @@ std::vector<std::uint8_t> EncodeRequest(const Request& request) {
             w.U16(f.length);
             PutName(w, f.name);
             PutName(w, f.callname);
+            if (f.address != 0) {
+                w.U32(f.address);
+            }
             break;
         }
         case Request::Kind::OpenMailslot:
@@ -66,6 +69,17 @@ std::vector<std::uint8_t> EncodeRequest(const Request& request) {
         case Request::Kind::CloseMailslot:
             text();
             break;
+        case Request::Kind::WriteMailslot: {
+            w.U8(request.lana);
+            const std::size_t c = std::min<std::size_t>(request.computer.size(), 15);
+            w.U8(static_cast<std::uint8_t>(c));
+            w.Bytes({reinterpret_cast<const std::uint8_t*>(request.computer.data()), c});
+            text();
+            const std::size_t n = std::min(request.data.size(), kMaxMailslotData);
+            w.U16(static_cast<std::uint16_t>(n));
+            w.Bytes(std::span(request.data).first(n));
+            break;
+        }
     }
     return out;
 }
@@ -83,7 +97,8 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> bytes) {
         case Request::Kind::Command: {
             CommandFields& f = request.ncb;
             ok = r.U8(f.command) && r.U8(f.lana) && r.U8(f.lsn) && r.U8(f.num) && r.U8(f.rto) &&
-                 r.U8(f.sto) && r.U16(f.length) && GetName(r, f.name) && GetName(r, f.callname);
+                 r.U8(f.sto) && r.U16(f.length) && GetName(r, f.name) && GetName(r, f.callname) &&
+                 (r.remaining() == 0 || (r.U32(f.address) && f.address != 0));
             break;
         }
         case Request::Kind::OpenMailslot:
@@ -92,6 +107,15 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> bytes) {
         case Request::Kind::CloseMailslot:
             ok = GetText(r, request.mailslot);
             break;
+        case Request::Kind::WriteMailslot: {
+            std::uint16_t size = 0;
+            std::span<const std::uint8_t> data;
+            ok = r.U8(request.lana) && GetText(r, request.computer) &&
+                 request.computer.size() <= 15 && GetText(r, request.mailslot) && r.U16(size) &&
+                 size <= kMaxMailslotData && r.Bytes(size, data);
+            request.data.assign(data.begin(), data.end());
+            break;
+        }
         default:
             return std::nullopt;
     }
@@ -117,6 +141,9 @@ std::vector<std::uint8_t> EncodeReply(const Reply& reply) {
     const std::size_t n = std::min<std::size_t>(reply.data.size(), 255);
     w.U8(static_cast<std::uint8_t>(n));
     w.Bytes(std::span(reply.data).first(n));
+    if (reply.address != 0) {
+        w.U32(reply.address);
+    }
     return out;
 }
 
@@ -131,6 +158,7 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> bytes) {
         !r.U32(reply.id) || !r.U8(reply.retcode) || !r.U8(reply.lsn) || !r.U8(reply.num) ||
         !GetName(r, reply.callname) || !r.U32(reply.session_idle_ms) ||
         !r.U32(reply.max_session_message) || !r.U8(size) || !r.Bytes(size, data) ||
+        (r.remaining() != 0 && (!r.U32(reply.address) || reply.address == 0)) ||
         r.remaining() != 0) {
         return std::nullopt;
     }

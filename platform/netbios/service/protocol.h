@@ -17,8 +17,10 @@
 namespace platform::netbios::service {
 
 inline constexpr std::uint8_t kProtocolVersion = 1;
+// The most data one mailslot write carries.
+inline constexpr std::size_t kMaxMailslotData = 512;
 // No message either way is longer.
-inline constexpr std::size_t kMaxMessageSize = 320;
+inline constexpr std::size_t kMaxMessageSize = 640;
 
 // The fields of a control block that a command reads.
 struct CommandFields {
@@ -31,17 +33,30 @@ struct CommandFields {
     std::uint16_t length = 0;  // room for an adapter list
     wire::NetbiosName name{};
     wire::NetbiosName callname{};
+    // A call's address of the called node (ncb.h); sent only when set, so that requests of
+    // programs that never set it keep their form.
+    std::uint32_t address = 0;
 
     bool operator==(const CommandFields&) const = default;
 };
 
 struct Request {
-    enum class Kind : std::uint8_t { Command = 1, OpenMailslot = 2, CloseMailslot = 3 };
+    enum class Kind : std::uint8_t {
+        Command = 1,
+        OpenMailslot = 2,
+        CloseMailslot = 3,
+        WriteMailslot = 4,  // a mailslot of another computer, or of every computer ("*")
+    };
     Kind kind = Kind::Command;
     std::uint32_t id = 0;
     CommandFields ncb;           // Command
-    std::string mailslot;        // OpenMailslot, CloseMailslot: 1 to 255 bytes
+    std::string mailslot;        // OpenMailslot, CloseMailslot, WriteMailslot: 1 to 255 bytes
     std::uint16_t max_size = 0;  // OpenMailslot: the largest datagram kept
+    // WriteMailslot: the adapter, the computer's name or "*" (1 to 15 bytes), and the data (at
+    // most kMaxMailslotData bytes).
+    std::uint8_t lana = 0;
+    std::string computer;
+    std::vector<std::uint8_t> data;
 
     bool operator==(const Request&) const = default;
 };
@@ -57,6 +72,8 @@ struct Reply {
     // The bounds a session handed over runs under, as the stack's own sessions do.
     std::uint32_t session_idle_ms = 0;
     std::uint32_t max_session_message = 0;
+    // A call's address the called name was found at; sent only when set.
+    std::uint32_t address = 0;
 
     bool operator==(const Reply&) const = default;
 };

@@ -358,6 +358,8 @@ void Server::Handle(Client& client, const Request& request) {
     }
     if (request.kind == Request::Kind::OpenMailslot) {
         OpenMailslot(client, request);
+    } else if (request.kind == Request::Kind::WriteMailslot) {
+        WriteMailslot(client, request);
     } else {
         HandleCommand(client, request);
     }
@@ -596,13 +598,15 @@ void Server::ListenDone(PendingListen* listen) {
 void Server::Call(Client& client, const Request& request) {
     const CommandFields& f = request.ncb;
     auto owner = owners_.find({f.lana, f.name});
-    auto shared = shared_.find({f.lana, f.name});
-    const bool holds =
-        IsShared(f.name)
-            ? shared != shared_.end() && shared->second.held &&
-                  shared->second.holders.contains(client.id)
-            : owner != owners_.end() && owner->second.client == client.id && owner->second.held;
-    if (!holds) {
+    auto computer = shared_.find({f.lana, f.name});
+    const Client* holder =
+        owner != owners_.end() && owner->second.held ? Find(owner->second.client) : nullptr;
+    // The computer's name is the service's own: any program may call from it once it is held.
+    const bool may = IsShared(f.name)
+                         ? computer != shared_.end() && computer->second.held &&
+                               client.policy->MayCallFrom(f.name, client.uid)
+                         : holder != nullptr && client.policy->MayCallFrom(f.name, holder->uid);
+    if (!may) {
         Answer(client, request.id, NRC_NOWILD);
         return;
     }
@@ -612,6 +616,7 @@ void Server::Call(Client& client, const Request& request) {
         const std::uint8_t code = stack_.Submit(&ncb);
         Reply reply = SessionReply(request_id, ncb.ncb_lsn);
         reply.retcode = code;
+        reply.address = CallAddress(ncb);
         UniqueFd session;
         if (code == NRC_GOODRET) {
             session.reset(stack_.DetachSession(f.lana, ncb.ncb_lsn));
@@ -674,6 +679,23 @@ void Server::OpenMailslot(Client& client, const Request& request) {
     Reply reply;
     reply.id = request.id;
     Answer(client.id, reply, std::move(reader));
+}
+
+void Server::WriteMailslot(Client& client, const Request& request) {
+    // Any program may write, as any program on the platform may: the datagram names no one
+    // here, and its size is bounded by the stack.
+    const std::uint64_t id = client.id;
+    RunForClient(client, [this, id, request] {
+        const bool written =
+            stack_.WriteMailslot(request.lana, request.computer, request.mailslot, request.data);
+        Post([this, id, written, request_id = request.id] {
+            FinishRunning(id);
+            Reply reply;
+            reply.id = request_id;
+            reply.retcode = written ? NRC_GOODRET : NRC_NORESOURCES;
+            Answer(id, reply);
+        });
+    });
 }
 
 }  // namespace platform::netbios::service

@@ -139,6 +139,7 @@ class Server {
     void Handle(Client& client, const Request& request);
     void HandleCommand(Client& client, const Request& request);
     void OpenMailslot(Client& client, const Request& request);
+    void WriteMailslot(Client& client, const Request& request);
     // Answers one request: the reply (and a socket handed over with it) goes out at once.
     void Answer(std::uint64_t client, const Reply& reply, UniqueFd fd = {});
     void Answer(Client& client, std::uint32_t id, std::uint8_t code);
