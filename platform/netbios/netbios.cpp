@@ -9,6 +9,7 @@
 #include "platform/mailslot/mailslot.h"
 #include "platform/netbios/machine_service.h"
 #include "platform/netbios/ncb.h"
+#include "platform/netbios/samba.h"
 #include "platform/netbios/service/client.h"
 #include "platform/netbios/stack.h"
 
@@ -155,7 +156,7 @@ std::string ReceptionProblem() {
     for (std::size_t i = 0; i < problems.size(); ++i) {
         line += (i ? "; " : "") + DescribeBindProblem(problems[i]);
     }
-    return line;
+    return SambaHoldsPorts(problems) ? line + ". " + kSambaSwitch : line;
 }
 
 std::uint8_t Netbios(NCB* ncb) {
