@@ -149,6 +149,10 @@ std::string ReceptionProblem() {
     if (problems.empty()) {
         return {};
     }
+    if (SambaHoldsPorts(problems)) {
+        return "Messages cannot be received: Samba holds the NetBIOS ports. " +
+               std::string(kSambaSwitch);
+    }
     if (LacksPrivilege(*current.stack)) {
         return "Messages cannot be received: the NetBIOS service is not running. " + start;
     }
@@ -156,7 +160,7 @@ std::string ReceptionProblem() {
     for (std::size_t i = 0; i < problems.size(); ++i) {
         line += (i ? "; " : "") + DescribeBindProblem(problems[i]);
     }
-    return SambaHoldsPorts(problems) ? line + ". " + kSambaSwitch : line;
+    return line;
 }
 
 std::uint8_t Netbios(NCB* ncb) {

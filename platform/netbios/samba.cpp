@@ -61,14 +61,15 @@ bool IsYes(std::string_view value) {
 bool SambaHoldsPorts(const std::vector<BindProblem>& problems) {
     bool unseen = false;
     for (const BindProblem& problem : problems) {
-        if (problem.error != EADDRINUSE) {
+        // Without the privilege a bind fails as denied even where the port is taken.
+        if (problem.error != EADDRINUSE && problem.error != EACCES && problem.error != EPERM) {
             continue;
         }
         if (const auto holder = FindPortHolder(problem.port)) {
             if (IsSamba(holder->program)) {
                 return true;
             }
-        } else {
+        } else if (PortInUse(problem.port)) {
             unseen = true;
         }
     }

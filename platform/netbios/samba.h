@@ -13,8 +13,9 @@ namespace platform::netbios {
 // What to change, as one sentence for a line in a log or a notice.
 extern const char* const kSambaSwitch;
 
-// Whether a port of these problems is in use by Samba's nmbd or smbd, as far as this process can
-// tell: the port's holder, or, where other users' processes hide it, a running nmbd or smbd.
+// Whether a port of these problems (in use, or denied) is held by Samba's nmbd or smbd, as far as
+// this process can tell: the port's holder, or, where other users' processes hide it, a port in use
+// while nmbd or smbd runs.
 bool SambaHoldsPorts(const std::vector<BindProblem>& problems);
 
 // Samba's settings as "testparm -s" prints them, only what concerns the NetBIOS ports.

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Samba beside the NetBIOS service, with Samba's real smbd and nmbd run in the test's namespaces
 on a smb.conf and state folders of its own (bound over /etc/samba/smb.conf there only, for
-testparm). While Samba holds the NetBIOS ports, tolvane-receive and tolvane-netbiosd say exactly
-what to change and --check-samba prints the lines. Once smb.conf says "smb ports = 445" and
-"disable netbios = yes" and nmbd is stopped, the service takes the ports, smbclient -L still lists
-Samba's share over port 445 and a message reaches a normal user's tolvane-receive through the
-service."""
+testparm). While Samba holds the NetBIOS ports, a normal user's tolvane-receive and
+tolvane-netbiosd say exactly what to change and --check-samba prints the lines. Once smb.conf
+says "smb ports = 445" and "disable netbios = yes" and nmbd is stopped, the service takes the
+ports, smbclient -L still lists Samba's share over port 445 and a message reaches a normal user's
+tolvane-receive through the service."""
 import os
 import signal
 import subprocess
@@ -32,6 +32,8 @@ user = f"tlvs{os.getpid()}"
 SWITCH = ['"smb ports = 445"', '"disable netbios = yes"', "systemctl disable --now nmbd",
           "systemctl enable --now tolvane-netbiosd.socket"]
 samba, procs = {}, []
+as_user = ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups", "--inh-caps=-all",
+           "--no-new-privs"]
 
 
 def write_conf(switched):
@@ -104,8 +106,12 @@ try:
                                       text=True).stdout.strip() != ""
         assert wait_for(30, held), "smbd does not listen on 139"
 
-        # Before the switch: the receiver on its own stack, and the service, say what to change.
-        receiver = start([f"{build}/tools/tolvane-receive", "--interface", "tvh0"], "before")
+        # Before the switch: a normal user's receiver (no service yet, no privilege) and the
+        # service say what to change.
+        subprocess.run(["useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", user],
+                       check=True)
+        receiver = start([*as_user, f"{build}/tools/tolvane-receive", "--interface", "tvh0"],
+                         "before")
         assert wait_for(20, lambda: says("before", "Samba holds the NetBIOS ports", *SWITCH))
         receiver.terminate()
         receiver.wait(10)
@@ -126,11 +132,7 @@ try:
                                  "grep -q public") == 0
         assert wait_for(20, shares), "smbclient -L lists no share over port 445"
 
-        subprocess.run(["useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", user],
-                       check=True)
-        start(["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups",
-               "--inh-caps=-all", "--no-new-privs", f"{build}/tools/tolvane-receive",
-               "--interface", "tvh0"], "user")
+        start([*as_user, f"{build}/tools/tolvane-receive", "--interface", "tvh0"], "user")
         got = lambda: '"text":"beside Samba"' in open(f"{work}/user.out").read()
         assert wait_for(30, lambda: lan.smbclient(user.upper(), "beside Samba")) and \
             wait_for(10, got), "no message for the user through the service"

@@ -38,15 +38,16 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
         privilege = privilege || problems[i].error == EACCES || problems[i].error == EPERM;
         in_use = in_use || problems[i].error == EADDRINUSE;
     }
+    if (nb::SambaHoldsPorts(problems)) {
+        return line + ". Samba holds the NetBIOS ports. " + nb::kSambaSwitch + ". Retrying.";
+    }
     if (privilege) {
         line +=
             ". Start the NetBIOS service (sudo systemctl start tolvane-netbiosd) or grant the "
             "capability: sudo setcap cap_net_bind_service=+ep " +
             program;
     }
-    if (in_use && nb::SambaHoldsPorts(problems)) {
-        line += ". Samba holds the NetBIOS ports. " + std::string(nb::kSambaSwitch);
-    } else if (in_use) {
+    if (in_use) {
         line += ". Stop the program holding the port";
     }
     return line + ". Retrying.";
