@@ -37,30 +37,16 @@ as_user = ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups", "-
 
 
 def write_conf(switched):
-    folders = {k: f"{work}/{k}" for k in ("lock", "state", "cache", "private", "pid", "share")}
-    for path in folders.values():
-        os.makedirs(path, exist_ok=True)
+    folders = {"lock directory": "lock", "state directory": "state", "cache directory": "cache",
+               "private dir": "private", "pid directory": "pid", "ncalrpc dir": "ncalrpc"}
+    for folder in [*folders.values(), "share"]:
+        os.makedirs(f"{work}/{folder}", exist_ok=True)
     with open(conf, "w") as f:
-        f.write(f"""[global]
-workgroup = TESTGROUP
-netbios name = SAMBAHOST
-interfaces = tvh0
-server role = standalone server
-map to guest = Bad User
-lock directory = {folders["lock"]}
-state directory = {folders["state"]}
-cache directory = {folders["cache"]}
-private dir = {folders["private"]}
-pid directory = {folders["pid"]}
-ncalrpc dir = {work}/ncalrpc
-log file = {work}/log.%m
-{"smb ports = 445" if switched else ""}
-{"disable netbios = yes" if switched else ""}
-[public]
-path = {folders["share"]}
-guest ok = yes
-read only = yes
-""")
+        f.write("[global]\nworkgroup = TESTGROUP\nnetbios name = SAMBAHOST\ninterfaces = tvh0\n"
+                f"map to guest = Bad User\nlog file = {work}/log.%m\n" +
+                "".join(f"{key} = {work}/{folder}\n" for key, folder in folders.items()) +
+                ("smb ports = 445\ndisable netbios = yes\n" if switched else "") +
+                f"[public]\npath = {work}/share\nguest ok = yes\nread only = yes\n")
 
 
 def start_samba(daemon):
