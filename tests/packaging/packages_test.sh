@@ -109,7 +109,7 @@ timed "container boot" wait_for 60 booted || echo "the container's boot has not 
 
 # Samba's nmbd, enabled: installing leaves the NetBIOS service off and says why.
 service=
-if dpkg-deb -c "${debs[1]}" | grep 'usr/lib/systemd/system/tolvane-netbiosd\.' >/dev/null; then
+if dpkg-deb -c "${debs[1]}" | grep 'lib/systemd/system/tolvane-netbiosd\.' >/dev/null; then
     service=yes
     printf '[Service]\nExecStart=/bin/true\n[Install]\nWantedBy=multi-user.target\n' \
         >"$root/usr/lib/systemd/system/nmbd.service"
