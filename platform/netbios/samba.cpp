@@ -1,7 +1,7 @@
 #include "platform/netbios/samba.h"
 
 #include <dirent.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -117,6 +117,12 @@ SambaSettings ParseTestparm(std::string_view output) {
 }
 
 bool CheckSamba(std::string& out) {
+    // Samba's client tools bring testparm too; only the server's daemons hold ports.
+    if (::access("/usr/sbin/smbd", X_OK) != 0 && ::access("/usr/sbin/nmbd", X_OK) != 0) {
+        out +=
+            "Samba's smbd and nmbd are not installed: nothing of Samba holds the NetBIOS ports.\n";
+        return true;
+    }
     // testparm prints the settings that differ from Samba's defaults on standard output.
     std::unique_ptr<FILE, int (*)(FILE*)> testparm(
         popen("testparm -s 2>/dev/null; echo \"exit=$?\"", "r"), pclose);
