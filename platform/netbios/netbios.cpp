@@ -9,6 +9,7 @@
 #include "platform/mailslot/mailslot.h"
 #include "platform/netbios/machine_service.h"
 #include "platform/netbios/ncb.h"
+#include "platform/netbios/samba.h"
 #include "platform/netbios/service/client.h"
 #include "platform/netbios/stack.h"
 
@@ -153,6 +154,10 @@ std::string ReceptionProblem() {
     const auto problems = current.stack->BindProblems();
     if (problems.empty()) {
         return {};
+    }
+    if (SambaHoldsPorts(problems)) {
+        return "Messages cannot be received: Samba holds the NetBIOS ports. " +
+               std::string(kSambaSwitch);
     }
     if (LacksPrivilege(*current.stack)) {
         return "Messages cannot be received: the NetBIOS service is not running. " + start;

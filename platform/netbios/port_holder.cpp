@@ -57,6 +57,10 @@ bool ForEachEntry(const fs::path& folder, Fn fn) {
     return false;
 }
 
+bool PortInUse(std::uint16_t port) {
+    return !SocketInodes(port).empty();
+}
+
 std::optional<PortHolder> FindPortHolder(std::uint16_t port) {
     const auto inodes = SocketInodes(port);
     std::optional<PortHolder> found;

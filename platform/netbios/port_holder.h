@@ -17,4 +17,7 @@ struct PortHolder {
 // (other users' processes are hidden without privilege).
 std::optional<PortHolder> FindPortHolder(std::uint16_t port);
 
+// Whether any socket there is bound to the port (listening, for TCP), whoever holds it.
+bool PortInUse(std::uint16_t port);
+
 }  // namespace platform::netbios

@@ -74,7 +74,7 @@ CMainForm::CMainForm(Options options)
 
     // Never shown and never in the taskbar: the window exists to own the others and to receive
     // notices.
-    setWindowTitle(QStringLiteral("Tolvane Corvessan 2.0"));
+    setWindowTitle(QStringLiteral("Tolvane Corvessan ") + QCoreApplication::applicationVersion());
     setAttribute(Qt::WA_DontShowOnScreen);
     OnCreate();
 }

@@ -53,9 +53,12 @@ wait_for 45 send "Lunch at noon?" alice || fail "smbclient could not deliver"
 wait_for 10 shown popup || fail "no popup after the message"
 read -r win x y width height < <(window popup)
 ((x == 709 && y == 573 && height == 155)) || fail "popup ${width}x$height at ($x,$y)"
-import -window root "$work/short.png"
-# Pale yellow inside, rounded at the corners (the white screen shows there).
-[[ $(pixel "$work/short.png" 1005 653) == "#FFFFE1" ]] || fail "popup colour"
+# Pale yellow inside, once painted (it maps a moment before), rounded at the corners (the white
+# screen shows there).
+painted() {
+    import -window root "$work/short.png" && [[ $(pixel "$work/short.png" 1005 653) == "#FFFFE1" ]]
+}
+wait_for 5 painted || fail "popup colour"
 [[ $(pixel "$work/short.png" 709 573) == "#FFFFFF" ]] || fail "popup corner not rounded"
 
 # "Reply", the last of four links below the text: a window to answer alice in.

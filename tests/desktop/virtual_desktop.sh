@@ -152,9 +152,10 @@ pixel() { convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- | awk 'NR == 2 {print $3
 click() { xdotool mousemove "$1" "$2" sleep 0.2 click "$3"; }
 
 # send TEXT FROM: a personal message, as Samba users send them (the ports open within a few
-# retries after the start). broadcast TEXT: a Messenger broadcast datagram ('net send *').
+# retries after the start; newer Samba switches NetBIOS off by default, so it is asked for).
+# broadcast TEXT: a Messenger broadcast datagram ('net send *').
 send() {
-    printf '%s' "$1" | timeout 20 smbclient -M "$(hostname -s | cut -c1-15)" -I 127.0.0.1 -N \
-        -U "$2" >/dev/null 2>&1
+    printf '%s' "$1" | timeout 20 smbclient --option='disable netbios=no' \
+        -M "$(hostname -s | cut -c1-15)" -I 127.0.0.1 -N -U "$2" >/dev/null 2>&1
 }
 broadcast() { python3 "$(dirname "${BASH_SOURCE[0]}")/../service/send_datagram.py" ADMIN EVERYONE "$1"; }

@@ -57,7 +57,8 @@ def receive(user, out, *args):
 
 
 def send(name, text):
-    return subprocess.run(["smbclient", "-M", name, "-I", "127.0.0.1", "-N", "-U", "sender"],
+    return subprocess.run(["smbclient", "--option=disable netbios=no", "-M", name, "-I",
+                           "127.0.0.1", "-N", "-U", "sender"],
                           input=text.encode(), capture_output=True, timeout=30).returncode == 0
 
 

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <set>
 
+#include "platform/system/version.h"
 #include "resources/strings/builtin_strings.h"
 #include "shell/localization/language_files.h"
 #include "shell/utility/ini_file.h"
@@ -20,6 +22,15 @@ std::size_t Count(std::string_view text, char c) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
 }
 
+// A text that names the product with a number ("Tolvane Corvessan 2.0") names this build's version.
+void ExpectThisVersion(std::string_view text) {
+    static const std::regex kNumbered("Corvessan (Version )?([0-9][0-9.]*)");
+    const std::string copy(text);
+    for (std::sregex_iterator it(copy.begin(), copy.end(), kNumbered), end; it != end; ++it) {
+        EXPECT_EQ((*it)[2].str(), kTolvaneVersion) << copy;
+    }
+}
+
 }  // namespace
 
 TEST(ShippedLanguages, EveryTextIsTranslatedInItsOwnSection) {
@@ -29,7 +40,7 @@ TEST(ShippedLanguages, EveryTextIsTranslatedInItsOwnSection) {
         SCOPED_TRACE(info.file_name);
         names.insert(info.language_name);
         EXPECT_FALSE(info.author.empty());
-        EXPECT_EQ(info.product_version, "2.0");
+        EXPECT_EQ(info.product_version, kTolvaneVersion);
         const std::string content =
             TlIniFile(kProgramFolder / "language" / info.file_name).LoadContent();
         int translated = 0;
@@ -37,6 +48,8 @@ TEST(ShippedLanguages, EveryTextIsTranslatedInItsOwnSection) {
             const auto value = ini::FindValue(content, row.section, std::to_string(row.id));
             ASSERT_TRUE(value.has_value()) << row.id;
             EXPECT_FALSE(value->empty()) << row.id;
+            ExpectThisVersion(row.text);
+            ExpectThisVersion(*value);
             // A placeholder lost or added would show the wrong parts of a message.
             EXPECT_EQ(Count(*value, '%'), Count(row.text, '%')) << row.id;
             translated += *value != row.text ? 1 : 0;

@@ -22,7 +22,9 @@
 
 #include "archive/array_data_set.h"
 #include "platform/registry/desktop_entry.h"
+#include "platform/system/version.h"
 #include "resources/dialogs/dialog_ids.h"
+#include "resources/dialogs/dialog_template.h"
 #include "shell/desktop/main_form.h"
 #include "shell/desktop/sound.h"
 #include "shell/desktop/tray_commands.h"
@@ -566,6 +568,13 @@ void OptionsTest::EachWindowOnce() {
     QPointer<QWidget> box = about->window();
     QCOMPARE(box->windowTitle(), QStringLiteral("About Tolvane"));
     QCOMPARE(about->Item<QLabel>(dialogs::about::kHomepageLabel)->text(), "Homepage:");
+    // The product and its version as the build has it, also in the template.
+    QCOMPARE(about->Item<QLabel>(dialogs::about::kProduct)->text(),
+             QStringLiteral("Tolvane Corvessan ") + QLatin1String(kTolvaneVersion));
+    const auto* label = dialogs::FindDialogTemplate(dialogs::about::kTemplate)
+                            ->FindControl(dialogs::about::kProduct);
+    QCOMPARE(QString::fromUtf8(label->text.data(), qsizetype(label->text.size())),
+             QStringLiteral("Tolvane Corvessan Version ") + QLatin1String(kTolvaneVersion));
     box->move(33, 44);
     for (int how = 0; how < 3; ++how) {
         if (how == 0) {

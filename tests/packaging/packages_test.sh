@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Checks the built Debian packages: lintian has no errors; installed into a fresh Debian 12 root
-# whose own systemd runs in a container with a private network (loopback only), the installed
-# files validate, the NetBIOS service is enabled and running, a normal user's tolvane-receive
-# receives a message from smbclient -M, the receiver's unit writes its lines to the journal, the
-# desktop program's autostart entry names the installed program; purged, nothing of theirs is left,
-# neither file nor process.
+# Checks the built Debian packages: lintian has no errors; installed into a fresh Debian root of
+# the given release whose own systemd runs in a container with a private network (loopback
+# only), the installed files validate, the NetBIOS service is enabled and running, a normal
+# user's tolvane-receive receives a message from smbclient -M, the receiver's unit writes its
+# lines to the journal, the desktop program's autostart entry names the installed program;
+# purged, nothing of theirs is left, neither file nor process.
 #
-#   packages_test.sh PACKAGE_DIR
-#   TOLVANE_DEBIAN_MIRROR  archive the root is made from (default http://deb.debian.org/debian)
+#   packages_test.sh PACKAGE_DIR [RELEASE]   (RELEASE: bookworm, the default, or trixie)
+#   TOLVANE_LINTIAN=no  no lintian (when another release's run has had it)
+#
+# The root is made from the Debian archive of this machine's own apt sources; the packages it
+# downloads are kept for the next run in ~/.cache/tolvane-corvessan/mmdebstrap/RELEASE.
 set -euo pipefail
 
 skip() { echo "SKIP: $*"; exit 77; }
@@ -27,6 +30,7 @@ wait_for() {
 }
 
 packages=$(cd "$1" && pwd)
+release=${2:-bookworm}
 debs=("$packages"/tolvane-corvessan_*.deb "$packages"/tolvane-corvessan-daemon_*.deb)
 for deb in "${debs[@]}"; do
     [[ -f "$deb" ]] || { echo "FAIL: no package $deb"; exit 1; }
@@ -44,8 +48,15 @@ timed() {  # timed LABEL COMMAND...: runs the command and says how long it took
     echo "--- $label: $((SECONDS - start)) s" >&3
 }
 
-echo "--- lintian"
-timed lintian lintian --fail-on error "${debs[@]}" || fail "lintian reports errors"
+if [[ ${TOLVANE_LINTIAN:-yes} != no ]]; then
+    echo "--- lintian"
+    timed lintian lintian --fail-on error "${debs[@]}" || fail "lintian reports errors"
+fi
+
+mirror=$(bash "$(dirname "$0")/../../scripts/debian-mirror") ||
+    skip "no Debian archive to make a root from"
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/tolvane-corvessan/mmdebstrap/$release
+mkdir -p "$cache"
 
 work=$(mktemp -d /var/tmp/tolvane-packages.XXXXXX)
 root=$work/root
@@ -67,14 +78,18 @@ trap cleanup EXIT
 # and the packages themselves in /var/tmp/debs.
 in_root=()
 for deb in "${debs[@]}"; do in_root+=("/var/tmp/debs/$(basename "$deb")"); done
-timed "fresh Debian 12 root with the dependencies" \
-    mmdebstrap --quiet --variant=minbase --include=systemd --skip=cleanup/apt \
+timed "fresh $release root with the dependencies" \
+    mmdebstrap --quiet --variant=minbase --include=systemd \
+    --skip=cleanup/apt --skip=download/empty --skip=essential/unlink \
+    --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
+    --setup-hook="sync-in $cache /var/cache/apt/archives/" \
     --customize-hook='echo tolvhost >"$1/etc/hostname"' \
     --customize-hook='mkdir -p "$1/var/tmp/debs"' \
     --customize-hook="copy-in ${debs[*]} /var/tmp/debs" \
     --customize-hook="chroot \"\$1\" apt-get install -qq --download-only -y \
         --no-install-recommends ${in_root[*]}" \
-    bookworm "$root" "${TOLVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}" >/dev/null
+    --customize-hook="sync-out /var/cache/apt/archives $cache" \
+    "$release" "$root" "$mirror" >/dev/null
 
 systemd-nspawn --quiet --directory="$root" --machine="$machine" --private-network \
     --register=no --keep-unit --link-journal=no --boot >"$work/console.log" 2>&1 &
@@ -97,9 +112,9 @@ service=
 if dpkg-deb -c "${debs[1]}" | grep 'lib/systemd/system/tolvane-netbiosd\.' >/dev/null; then
     service=yes
     printf '[Service]\nExecStart=/bin/true\n[Install]\nWantedBy=multi-user.target\n' \
-        >"$root/lib/systemd/system/nmbd.service"
+        >"$root/usr/lib/systemd/system/nmbd.service"
     mkdir -p "$root/etc/systemd/system/multi-user.target.wants"
-    ln -s /lib/systemd/system/nmbd.service "$root/etc/systemd/system/multi-user.target.wants/"
+    ln -s /usr/lib/systemd/system/nmbd.service "$root/etc/systemd/system/multi-user.target.wants/"
 fi
 
 echo "--- install"
@@ -116,10 +131,11 @@ if [[ -n "$service" ]]; then
     ! in_ct systemctl --quiet is-active tolvane-netbiosd.socket tolvane-netbiosd.service ||
         fail "the NetBIOS service runs beside nmbd"
     # Without nmbd, the unit the note names starts the service.
-    rm "$root/lib/systemd/system/nmbd.service" \
+    rm "$root/usr/lib/systemd/system/nmbd.service" \
         "$root/etc/systemd/system/multi-user.target.wants/nmbd.service"
-    unit=${note##* enable }
-    in_ct systemctl enable --now "${unit%)}" || fail "enabling ${unit%)}"
+    unit=$(grep -o 'enable --now tolvane-netbiosd[.a-z]*' <<<"$note") ||
+        fail "the note names no unit"
+    in_ct systemctl enable --now "${unit##* }" || fail "enabling ${unit##* }"
 fi
 in_ct dpkg -L tolvane-corvessan tolvane-corvessan-daemon >"$work/files"
 
@@ -142,10 +158,21 @@ if [[ ! -e "$root/$entry" ]]; then
         Icon=com.brannock.TolvaneCorvessan >"$tree/$entry"
 fi
 appstreamcli validate-tree --no-net "$tree" || fail "appstreamcli validate-tree"
-in_ct sh -c 'systemd-analyze verify --man=no /lib/systemd/system/tolvane-*' ||
+in_ct sh -c 'systemd-analyze verify --man=no /usr/lib/systemd/system/tolvane-*' ||
     fail "systemd-analyze verify"
 in_ct systemd-analyze security --no-pager tolvane-receive.service | tail -n 1
 [[ -f "$root/usr/share/tolvane-corvessan/language/german.lng" ]] || fail "no language files"
+[[ -f "$root/etc/ufw/applications.d/tolvane-netbiosd" ]] || fail "no ufw profile"
+# Command lines as people type them: the package's version, the usage, and a wrong argument.
+version=$(dpkg-deb -f "${debs[1]}" Version)
+for program in /usr/bin/tolvane /usr/bin/tolvane-receive /usr/sbin/tolvane-netbiosd; do
+    [[ $(in_ct "$program" --version) == *" $version" ]] || fail "$program --version is not $version"
+    in_ct "$program" --help | grep -q '^usage: ' || fail "$program --help"
+    status=0
+    in_ct "$program" --frobnicate 2>"$work/wrong.err" || status=$?
+    [[ $status -eq 2 ]] && grep -q "unknown argument: --frobnicate" "$work/wrong.err" &&
+        grep -q -- "--help" "$work/wrong.err" || fail "$program --frobnicate: exit status $status"
+done
 [[ $(in_ct systemctl is-enabled tolvane-receive.service) == disabled ]] ||
     fail "tolvane-receive.service is enabled on installation"
 
@@ -166,7 +193,7 @@ journal_has() {
 }
 send_in_ct() {
     printf '%s' "$2" | timeout 20 nsenter --target="$leader" --net \
-        smbclient -M "$1" -I 127.0.0.1 -N -U sender >/dev/null 2>&1
+        smbclient --option='disable netbios=no' -M "$1" -I 127.0.0.1 -N -U sender >/dev/null 2>&1
 }
 # receives NAME TEXT FILE: sends until the name answers, then waits for the line in FILE.
 receives() {

@@ -128,8 +128,9 @@ class Lan:
 
     def smbclient(self, name, text, address=RECEIVER):
         """True when Samba's client says the message went through; from the peer unless sent
-        to loopback."""
-        return self.run("smbclient", "-M", name, "-I", address, "-N", "-U", "sender",
+        to loopback. (Newer Samba switches NetBIOS off by default; the option asks for it.)"""
+        return self.run("smbclient", "--option=disable netbios=no", "-M", name, "-I", address,
+                        "-N", "-U", "sender",
                         input=text, here=address.startswith("127.")) == 0
 
     def receiver(self, build, *args, interface="tvh0", stdout=None, wrapper=()):

@@ -46,11 +46,11 @@ void Send(QWidget* widget, QEvent::Type type) {
 }
 
 // Shows the cloud and leaves it inactive, as on a desktop. (The offscreen platform activates every
-// window it shows; taking that back deactivates the cloud, which restarts its countdown.)
+// window it shows; the deactivation that follows restarts the cloud's countdown.)
 void PopupInactive(TlCloudWnd* cloud) {
     cloud->Popup();
     QCoreApplication::processEvents();
-    QApplication::setActiveWindow(nullptr);
+    Send(cloud, QEvent::WindowDeactivate);
 }
 
 // A parent that records the commands it receives.

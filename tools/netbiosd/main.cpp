@@ -12,11 +12,13 @@
 
 #include "platform/codepage/codepage.h"
 #include "platform/netbios/service/datagram_routes.h"
+#include "platform/netbios/samba.h"
 #include "platform/netbios/service/local_socket.h"
 #include "platform/netbios/service/name_policy.h"
 #include "platform/netbios/service/server.h"
 #include "platform/netbios/stack.h"
 #include "platform/system/system.h"
+#include "platform/system/version.h"
 #include "tools/netbiosd/options.h"
 #include "tools/netbiosd/sockets.h"
 
@@ -37,6 +39,9 @@ std::string Describe(const std::vector<nb::BindProblem>& problems) {
     for (std::size_t i = 0; i < problems.size(); ++i) {
         line += (i ? "; " : "") + nb::DescribeBindProblem(problems[i]);
     }
+    if (nb::SambaHoldsPorts(problems)) {
+        line += "; Samba holds the NetBIOS ports. " + std::string(nb::kSambaSwitch);
+    }
     return line + "; retrying";
 }
 
@@ -46,8 +51,23 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = ParseNetbiosdOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "tolvane-netbiosd: %s\n%s", error.c_str(), kNetbiosdUsage);
+        std::fprintf(stderr, "tolvane-netbiosd: %s\nTry 'tolvane-netbiosd --help'.\n",
+                     error.c_str());
         return 2;
+    }
+    if (options->help) {
+        std::fputs(kNetbiosdUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("tolvane-netbiosd (Tolvane Corvessan) %s\n", kTolvaneVersion);
+        return 0;
+    }
+    if (options->check_samba) {
+        std::string report;
+        const bool free = nb::CheckSamba(report);
+        std::fputs(report.c_str(), stdout);
+        return free ? 0 : 1;
     }
     if (!options->oem_codepage.empty() &&
         !platform::codepage::SetOemCodePage(options->oem_codepage)) {

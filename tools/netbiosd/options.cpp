@@ -7,9 +7,12 @@
 const char* const kNetbiosdUsage =
     "usage: tolvane-netbiosd [--socket PATH] [--computer NAME] [--interface IF]...\n"
     "                        [--oem-codepage CP] [--ports NAME,DATAGRAM,SESSION]\n"
+    "       tolvane-netbiosd --check-samba | --help | --version\n"
     "Owns this computer's NetBIOS names, datagrams and sessions (UDP 137 and 138, TCP 139) and\n"
     "serves them to the programs of this computer. Binds the ports itself unless the service\n"
-    "manager hands them over. Stops on SIGINT or SIGTERM.\n";
+    "manager hands them over. Stops on SIGINT or SIGTERM.\n"
+    "--check-samba reads Samba's settings (testparm -s) and prints whether Samba leaves the\n"
+    "NetBIOS ports free and, where not, the lines of smb.conf to change.\n";
 
 namespace {
 
@@ -39,8 +42,25 @@ std::optional<NetbiosdOptions> ParseNetbiosdOptions(const std::vector<std::strin
     options.socket_path = platform::netbios::kServiceSocketPath;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            options.version = true;
+            continue;
+        }
+        if (arg == "--check-samba") {
+            options.check_samba = true;
+            continue;
+        }
+        if (arg != "--socket" && arg != "--computer" && arg != "--interface" &&
+            arg != "--oem-codepage" && arg != "--ports") {
+            error = "unknown argument: " + arg;
+            return std::nullopt;
+        }
         if (i + 1 >= args.size()) {
-            error = arg.starts_with("--") ? arg + " needs a value" : "unknown argument: " + arg;
+            error = arg + " needs a value";
             return std::nullopt;
         }
         const std::string& value = args[++i];
@@ -52,13 +72,8 @@ std::optional<NetbiosdOptions> ParseNetbiosdOptions(const std::vector<std::strin
             options.interfaces.push_back(value);
         } else if (arg == "--oem-codepage") {
             options.oem_codepage = value;
-        } else if (arg == "--ports") {
-            if (!ParsePorts(value, options)) {
-                error = "--ports needs three port numbers: NAME,DATAGRAM,SESSION";
-                return std::nullopt;
-            }
-        } else {
-            error = "unknown argument: " + arg;
+        } else if (!ParsePorts(value, options)) {
+            error = "--ports needs three port numbers: NAME,DATAGRAM,SESSION";
             return std::nullopt;
         }
     }

@@ -14,6 +14,9 @@ struct NetbiosdOptions {
     std::uint16_t name_port = 137;
     std::uint16_t datagram_port = 138;
     std::uint16_t session_port = 139;
+    bool help = false;         // --help: print the usage and stop
+    bool version = false;      // --version: print the version and stop
+    bool check_samba = false;  // --check-samba: say whether Samba leaves the ports free, and stop
 };
 
 // Parses the arguments; nullopt (with the reason in error) when they are not understood.

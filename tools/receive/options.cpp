@@ -3,6 +3,7 @@
 const char* const kReceiveUsage =
     "usage: tolvane-receive [--computer NAME] [--user NAME] [--interface IF]... "
     "[--oem-codepage CP]\n"
+    "       tolvane-receive --help | --version\n"
     "Receives 'net send' messages for the computer's and the user's name and prints each as one\n"
     "line of JSON. Stops on SIGINT or SIGTERM.\n";
 
@@ -19,7 +20,11 @@ std::optional<ReceiveOptions> ParseReceiveOptions(const std::vector<std::string>
             return args[++i];
         };
         std::optional<std::string> v;
-        if (arg == "--computer" && (v = value())) {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--computer" && (v = value())) {
             options.computer_name = *v;
         } else if (arg == "--user" && (v = value())) {
             options.user_name = *v;

@@ -10,6 +10,8 @@ struct ReceiveOptions {
     std::string user_name;                // empty: the effective user's name
     std::vector<std::string> interfaces;  // empty: every IPv4 interface that is up
     std::string oem_codepage;             // empty: CP850
+    bool help = false;                    // --help: print the usage and stop
+    bool version = false;                 // --version: print the version and stop
 };
 
 // Parses the arguments; nullopt (with the reason in error) when they are not understood.

@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "platform/netbios/machine_service.h"
-#include "platform/netbios/port_holder.h"
+#include "platform/netbios/samba.h"
 #include "platform/system/system.h"
 
 namespace nb = platform::netbios;
@@ -33,19 +33,13 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
     std::string line = "tolvane-receive: cannot listen yet: ";
     bool privilege = false;
     bool in_use = false;
-    std::string samba;  // how sure we are that Samba holds a port
     for (std::size_t i = 0; i < problems.size(); ++i) {
         line += (i ? "; " : "") + nb::DescribeBindProblem(problems[i]);
         privilege = privilege || problems[i].error == EACCES || problems[i].error == EPERM;
-        if (problems[i].error == EADDRINUSE) {
-            in_use = true;
-            const auto holder = nb::FindPortHolder(problems[i].port);
-            if (!holder && samba.empty()) {
-                samba = "if it is Samba";
-            } else if (holder && (holder->program == "smbd" || holder->program == "nmbd")) {
-                samba = "Samba";
-            }
-        }
+        in_use = in_use || problems[i].error == EADDRINUSE;
+    }
+    if (nb::SambaHoldsPorts(problems)) {
+        return line + ". Samba holds the NetBIOS ports. " + nb::kSambaSwitch + ". Retrying.";
     }
     if (privilege) {
         line +=
@@ -55,9 +49,6 @@ std::string PortProblemReporter::Describe(const std::vector<nb::BindProblem>& pr
     }
     if (in_use) {
         line += ". Stop the program holding the port";
-        if (!samba.empty()) {
-            line += " (" + samba + ": sudo systemctl stop smbd nmbd)";
-        }
     }
     return line + ". Retrying.";
 }
