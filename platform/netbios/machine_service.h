@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/netbios/stack.h"
 
@@ -19,6 +20,19 @@ void UseService(const std::string& socket_path = kServiceSocketPath);
 void ChooseAutomatically(Stack::Config config = {});
 // Whether commands go to the service now (choosing first if nothing has been chosen yet).
 bool UsingService();
+
+// Why this process cannot receive messages, for programs that tell it in their own words.
+struct ReceptionTrouble {
+    enum class Kind {
+        None,           // reception works
+        ServiceSilent,  // the service's socket is there, but the service does not answer
+        ServiceNeeded,  // no service, and no privilege to bind the ports here
+        PortsFailed,    // ports that could not be bound (held by another program, ...)
+    };
+    Kind kind = Kind::None;
+    std::vector<BindProblem> ports;  // for PortsFailed
+};
+ReceptionTrouble CurrentReceptionTrouble();
 
 // One line saying why this process cannot receive messages and what to do about it (start the
 // service, free a port); empty while reception works.
