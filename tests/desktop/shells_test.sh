@@ -18,8 +18,11 @@ need dbus-daemon dbus-run-session dbus-monitor gdbus gsettings smbclient xdotool
     xmessage setpriv useradd userdel python3 convert
 begin_desktop_test "$1"
 begin_user_session tolvane-sh
-# What the shells leave behind when stopped: XWayland's lock files.
-end_hooks+=("find /tmp /tmp/.X11-unix -maxdepth 1 -user $user -name '*X*' -delete")
+# What the shells leave behind when stopped: XWayland's lock files and sockets (also once the
+# user is gone).
+uid=$(id -u "$user")
+end_hooks+=("find /tmp -maxdepth 1 -uid $uid -name '.X*-lock' -delete
+             find /tmp/.X11-unix -maxdepth 1 -uid $uid -name 'X*' -delete")
 xdotool() { as_user xdotool "$@"; }
 xwininfo() { as_user xwininfo "$@"; }
 chown "$user:$user" "$home"
@@ -176,6 +179,7 @@ print(json.loads(value) if ok and value else "")'
     stop_session
     if [[ -n "${TOLVANE_SCREENSHOT_DIR:-}" ]]; then
         convert "$shots/gnome.png" -crop 420x260+860+540 +repage "$shots/gnome-popup.png"
+        convert "$shots/gnome.png" -crop 320x32+960+0 +repage "$shots/gnome-top-bar.png"
     fi
 }
 
@@ -247,7 +251,7 @@ for reason in "${skipped[@]}"; do echo "SKIPPED: $reason"; done
 ((${#skipped[@]} < 2)) || skip "neither shell could start"
 if [[ -n "${TOLVANE_SCREENSHOT_DIR:-}" ]]; then
     mkdir -p "$TOLVANE_SCREENSHOT_DIR"
-    for shot in gnome-popup plasma plasma-64; do
+    for shot in gnome-popup gnome-top-bar plasma plasma-64; do
         [[ -f "$shots/$shot.png" ]] || continue
         case $shot in
             plasma*) convert "$shots/$shot.png" -crop 420x300+860+500 +repage -resize 75% \

@@ -170,7 +170,10 @@ begin_user_session() {
     user=$1$$
     useradd --system --no-create-home --home-dir "$work/home" --shell /usr/sbin/nologin \
         --user-group "$user" || skip "cannot create a test user"
-    end_hooks+=("wait_for 10 eval '! pgrep -u $user >/dev/null' && userdel $user")
+    # Whatever of the user's is still running (a test that failed midway) goes first.
+    end_hooks+=("pkill -u $user; wait_for 10 eval '! pgrep -u $user >/dev/null' ||
+                 pkill -KILL -u $user; wait_for 10 eval '! pgrep -u $user >/dev/null' &&
+                 userdel $user")
     home=$work/home rt=$work/rt
     mkdir -p "$home" && mkdir -m 700 "$rt"
     settings="$home/.config/Brannock/Tolvane Corvessan/user.reg"
