@@ -120,6 +120,9 @@ class TlStatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString AttentionIconName READ Empty)
     Q_PROPERTY(TlIconPixmaps AttentionIconPixmap READ AttentionIconPixmap)
     Q_PROPERTY(QString AttentionMovieName READ Empty)
+    // Read by GNOME's AppIndicator extension, which logs an error for each one missing.
+    Q_PROPERTY(QString IconAccessibleDesc READ Title)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ Title)
     Q_PROPERTY(TlItemToolTip ToolTip READ ToolTip)
     Q_PROPERTY(bool ItemIsMenu READ ItemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ Menu)
