@@ -82,9 +82,13 @@ void TlCloudWnd::UpdateContent(int) {
     UpdateLayout();
 }
 
-QRect TlCloudWnd::PlaceOnScreen(const QRect& screen, int height) {
-    return {screen.left() + screen.width() - kWidth - kRightMargin,
-            screen.top() + screen.height() - height - kBottomMargin, kWidth, height};
+QRect TlCloudWnd::PlaceOnScreen(const QRect& screen, const QRect& work_area, int height) {
+    const QRect work = work_area.isValid() ? work_area & screen : screen;
+    const int right =
+        std::min(screen.left() + screen.width(), work.left() + work.width()) - kRightMargin;
+    const int bottom = std::min(screen.top() + screen.height() - kBottomMargin,
+                                work.top() + work.height() - kPanelGap);
+    return {right - kWidth, bottom - height, kWidth, height};
 }
 
 QRegion TlCloudWnd::RoundedRegion(int width, int height, int corner) {
@@ -108,11 +112,13 @@ QRegion TlCloudWnd::RoundedRegion(int width, int height, int corner) {
 void TlCloudWnd::UpdateLayout() {
     const int height = GetDesiredSize().height();
     QRect screen(0, 0, 1024, 768);
+    QRect work_area;
     if (const QScreen* primary = QGuiApplication::primaryScreen()) {
-        screen = primary->geometry();  // the whole screen, not its work area
+        screen = primary->geometry();
+        work_area = primary->availableGeometry();
     }
     laying_out_ = true;
-    setGeometry(PlaceOnScreen(screen, height));
+    setGeometry(PlaceOnScreen(screen, work_area, height));
     laying_out_ = false;
     setMask(RoundedRegion(kWidth, height, kRegionCorner));
 }

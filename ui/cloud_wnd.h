@@ -7,9 +7,10 @@
 #include <chrono>
 
 // The rounded popup window: borderless, always on top, pale yellow with a gold outline, placed
-// near the bottom-right corner of the primary screen, shown without taking the focus, and hidden
-// again after an auto-close period unless the user is working in it. It never destroys itself;
-// closing only hides it. Derived windows supply their size and content.
+// near the bottom-right corner of the primary screen's work area (clear of its panels), shown
+// without taking the focus, and hidden again after an auto-close period unless the user is working
+// in it. It never destroys itself; closing only hides it. Derived windows supply their size and
+// content.
 class TlCloudWnd : public QWidget {
     Q_OBJECT
   public:
@@ -17,6 +18,7 @@ class TlCloudWnd : public QWidget {
     static constexpr int kDefaultHeight = 150;
     static constexpr int kRightMargin = 15;    // from the screen's right edge to the window's
     static constexpr int kBottomMargin = 40;   // from the screen's bottom edge to the window's
+    static constexpr int kPanelGap = 15;       // at least, from the work area's bottom edge
     static constexpr int kRegionCorner = 12;   // corner ellipse of the window's shape
     static constexpr int kOutlineCorner = 16;  // corner ellipse of the painted outline
     static constexpr QRgb kBackground = qRgb(255, 255, 225);
@@ -49,8 +51,10 @@ class TlCloudWnd : public QWidget {
     // Refreshes what the window shows, then lays it out. The reason is always 0.
     virtual void UpdateContent(int reason);
 
-    // Where a window of the given height goes on a screen with the given geometry.
-    static QRect PlaceOnScreen(const QRect& screen, int height);
+    // Where a window of the given height goes on a screen with the given geometry and work area
+    // (the screen less its panels): the margins from the screen's edges, moved in as far as it
+    // takes to stay clear of a panel at the right or bottom edge, whatever its size.
+    static QRect PlaceOnScreen(const QRect& screen, const QRect& work_area, int height);
     // The rounded shape of a w x h window whose corners follow a corner x corner ellipse.
     static QRegion RoundedRegion(int width, int height, int corner);
 

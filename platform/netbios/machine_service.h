@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/netbios/stack.h"
 #include "platform/sync/event.h"
@@ -28,6 +29,20 @@ bool UsingService();
 // Netbios() uses now (the service's, or this process's own).
 bool WriteMailslot(std::uint8_t lana, std::string_view computer_or_star, std::string_view mailslot,
                    std::span<const std::uint8_t> data);
+
+// Why this process cannot receive messages, for programs that tell it in their own words.
+struct ReceptionTrouble {
+    enum class Kind {
+        None,             // reception works
+        ServiceSilent,    // the service's socket is there, but the service does not answer
+        ServiceNeeded,    // no service, and no privilege to bind the ports here
+        PortsFailed,      // ports that could not be bound (held by another program, ...)
+        SambaHoldsPorts,  // Samba's daemons hold the ports
+    };
+    Kind kind = Kind::None;
+    std::vector<BindProblem> ports;  // for PortsFailed and SambaHoldsPorts
+};
+ReceptionTrouble CurrentReceptionTrouble();
 
 // One line saying why this process cannot receive messages and what to do about it (start the
 // service, free a port); empty while reception works.

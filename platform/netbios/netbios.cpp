@@ -143,28 +143,45 @@ platform::Event& ReceptionChanged() {
     return changed;
 }
 
-std::string ReceptionProblem() {
+ReceptionTrouble CurrentReceptionTrouble() {
+    using Kind = ReceptionTrouble::Kind;
     const Current current = Resolve();
-    const std::string start = "Start it with: sudo systemctl start tolvane-netbiosd";
     if (current.service) {
-        return current.service->Reachable()
-                   ? std::string()
-                   : "Messages cannot be received: the NetBIOS service does not answer. " + start;
+        return {current.service->Reachable() ? Kind::None : Kind::ServiceSilent, {}};
     }
-    const auto problems = current.stack->BindProblems();
+    auto problems = current.stack->BindProblems();
     if (problems.empty()) {
         return {};
     }
     if (SambaHoldsPorts(problems)) {
-        return "Messages cannot be received: Samba holds the NetBIOS ports. " +
-               std::string(kSambaSwitch);
+        return {Kind::SambaHoldsPorts, std::move(problems)};
     }
     if (LacksPrivilege(*current.stack)) {
-        return "Messages cannot be received: the NetBIOS service is not running. " + start;
+        return {Kind::ServiceNeeded, {}};
+    }
+    return {Kind::PortsFailed, std::move(problems)};
+}
+
+std::string ReceptionProblem() {
+    using Kind = ReceptionTrouble::Kind;
+    const ReceptionTrouble trouble = CurrentReceptionTrouble();
+    const std::string start = "Start it with: sudo systemctl start tolvane-netbiosd";
+    switch (trouble.kind) {
+        case Kind::None:
+            return {};
+        case Kind::ServiceSilent:
+            return "Messages cannot be received: the NetBIOS service does not answer. " + start;
+        case Kind::ServiceNeeded:
+            return "Messages cannot be received: the NetBIOS service is not running. " + start;
+        case Kind::SambaHoldsPorts:
+            return "Messages cannot be received: Samba holds the NetBIOS ports. " +
+                   std::string(kSambaSwitch);
+        case Kind::PortsFailed:
+            break;
     }
     std::string line = "Messages cannot be received: ";
-    for (std::size_t i = 0; i < problems.size(); ++i) {
-        line += (i ? "; " : "") + DescribeBindProblem(problems[i]);
+    for (std::size_t i = 0; i < trouble.ports.size(); ++i) {
+        line += (i ? "; " : "") + DescribeBindProblem(trouble.ports[i]);
     }
     return line;
 }

@@ -28,7 +28,8 @@ inline constexpr int kLanguageDetails = 1011;
 inline constexpr int kRestartNote = 1015;
 }  // namespace general_page
 
-// The options page "Message reception": how the popup closes.
+// The options page "Message reception": how the popup closes, and whether it pops up during the
+// desktop's Do Not Disturb.
 namespace reception_page {
 inline constexpr int kTemplate = 168;
 inline constexpr int kPopupHeading = 1004;
@@ -37,6 +38,8 @@ inline constexpr int kManually = 1011;
 inline constexpr int kAtExpiration = 1012;
 inline constexpr int kSeconds = 1017;
 inline constexpr int kSecondsLabel = 1006;
+inline constexpr int kDndNote = 1018;
+inline constexpr int kDndPopup = 1019;
 }  // namespace reception_page
 
 // The options page "Sound effects": sounds per kind of message.

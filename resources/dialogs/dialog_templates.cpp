@@ -63,6 +63,11 @@ constexpr std::array kReceptionPageControls = {
     DialogControl{reception_page::kSeconds, K::Edit, 127, 34, 40, 13, 0, "",
                   kDigitsOnly | kAutoHorizontalScroll | kBorder | kTabStop},
     DialogControl{reception_page::kSecondsLabel, K::Label, 171, 37, 52, 8, 906, "sec.", kStyleNone},
+    DialogControl{reception_page::kDndNote, K::Label, 15, 58, 209, 34, 907,
+                  "While the desktop's Do Not Disturb is on, a message does not pop up.",
+                  kStyleNone},
+    DialogControl{reception_page::kDndPopup, K::CheckBox, 15, 94, 209, 10, 908,
+                  "Pop up even during Do Not Disturb", kTabStop},
 };
 
 constexpr std::array kSoundPageControls = {

@@ -16,6 +16,7 @@ constexpr BuiltinString kTable[] = {
     {kChangeOptions, "Change options...", "TrayMenu"},
     {kAbout, "About...", "TrayMenu"},
     {kExit, "Exit Tolvane", "TrayMenu"},
+    {kShowMessages, "Show messages", "TrayMenu"},
     {kTrayTip, "Tolvane Corvessan 2.0", "TrayTip"},
     {kAboutCaption, "About Tolvane", "AboutForm"},
     {kAboutProduct, "Tolvane Corvessan 2.0", "AboutForm"},
@@ -49,6 +50,11 @@ constexpr BuiltinString kTable[] = {
     {kRecvManually, "Manually", "OptionsPageRecv"},
     {kRecvAtExpiration, "At expiration of", "OptionsPageRecv"},
     {kRecvSeconds, "sec.", "OptionsPageRecv"},
+    {kRecvDndNote,
+     "While the desktop's Do Not Disturb is on, a message does not pop up: the icon blinks until "
+     "you click it or Do Not Disturb ends.",
+     "OptionsPageRecv"},
+    {kRecvDndPopup, "Pop up even during Do Not Disturb", "OptionsPageRecv"},
     {kNoTrayTitle, "No tray icon for Tolvane Corvessan", "Notices"},
     {kNoTrayText,
      "This desktop shows no notification area, so the Tolvane icon cannot appear. Messages "
@@ -64,6 +70,24 @@ constexpr BuiltinString kTable[] = {
     {kNoReceptionTitle, "Tolvane Corvessan receives no messages", "Notices"},
     {kNoReceptionText,
      "Messages sent to this computer cannot reach Tolvane until this is fixed: %s", "Notices"},
+    {kServiceSilent,
+     "the NetBIOS service does not answer. Restart it with: sudo systemctl restart "
+     "tolvane-netbiosd",
+     "Notices"},
+    {kServiceNeeded,
+     "the NetBIOS service is not running, and Tolvane may not open the NetBIOS ports itself. "
+     "Start the service (sudo systemctl start tolvane-netbiosd) or give Tolvane the capability: "
+     "sudo setcap cap_net_bind_service=+ep %s",
+     "Notices"},
+    {kPortInUse, "port %s is in use by %s", "Notices"},
+    {kAnotherProgram, "another program", "Notices"},
+    {kPortFailed, "port %s cannot be opened: %s", "Notices"},
+    {kSambaHoldsPorts,
+     "Samba's nmbd and smbd hold the NetBIOS ports. To keep Samba's file sharing beside Tolvane, "
+     "set \"smb ports = 445\" and \"disable netbios = yes\" in the [global] section of "
+     "/etc/samba/smb.conf, then run: sudo systemctl disable --now nmbd; sudo systemctl restart "
+     "smbd; sudo systemctl enable --now tolvane-netbiosd.socket",
+     "Notices"},
     {kOwnNameRefusedTitle, "Messages to your name do not reach you", "Notices"},
     {kReply, "Reply", "ReplyForm"},
     {kReplyTo, "To %s:", "ReplyForm"},

@@ -32,6 +32,7 @@ inline constexpr int kNoMessages = 206;
 inline constexpr int kChangeOptions = 301;
 inline constexpr int kAbout = 302;
 inline constexpr int kExit = 303;
+inline constexpr int kShowMessages = 304;
 // TrayTip
 inline constexpr int kTrayTip = 401;
 // AboutForm
@@ -71,13 +72,21 @@ inline constexpr int kRecvClosePopup = 903;
 inline constexpr int kRecvManually = 904;
 inline constexpr int kRecvAtExpiration = 905;
 inline constexpr int kRecvSeconds = 906;
+inline constexpr int kRecvDndNote = 907;
+inline constexpr int kRecvDndPopup = 908;
 // Notices
 inline constexpr int kNoTrayTitle = 1001;
 inline constexpr int kNoTrayText = 1002;
 inline constexpr int kSettingsRepairedTitle = 1003;
 inline constexpr int kSettingsRepairedText = 1004;
 inline constexpr int kNoReceptionTitle = 1005;
-inline constexpr int kNoReceptionText = 1006;
+inline constexpr int kNoReceptionText = 1006;  // "%s": one of the reasons below
+inline constexpr int kServiceSilent = 1007;
+inline constexpr int kServiceNeeded = 1008;  // "%s": the program's path
+inline constexpr int kPortInUse = 1009;      // two "%s": port, then the program holding it
+inline constexpr int kAnotherProgram = 1010;
+inline constexpr int kPortFailed = 1011;  // two "%s": port, then the system's error text
+inline constexpr int kSambaHoldsPorts = 1012;
 inline constexpr int kOwnNameRefusedTitle = 1101;
 // ReplyForm: the popup's Reply link and the window in which the answer is written
 inline constexpr int kReply = 1201;    // the link and the window's caption

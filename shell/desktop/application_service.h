@@ -22,7 +22,8 @@ class TlApplicationService : public QObject {
 
     struct Handlers {
         std::function<void()> activate;
-        // "options", "about" or "quit"; false for any other action name.
+        // "options", "about" or "quit" in any case (GNOME sends the entry's "Options"); false for
+        // any other action name.
         std::function<bool(const QString& action)> action;
     };
 

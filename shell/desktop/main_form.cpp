@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QTimerEvent>
 
 #include "archive/archive.h"
@@ -11,6 +12,7 @@
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/line_breaks.h"
 #include "resources/strings/builtin_strings.h"
+#include "shell/desktop/do_not_disturb.h"
 #include "shell/desktop/sound.h"
 #include "shell/desktop/tray_icon.h"
 #include "shell/desktop/window_utils.h"
@@ -88,7 +90,11 @@ void CMainForm::OnCreate() {
                                                             : resources::kIconNormalClassic);
     alternate_icon_ = resources::LoadIcon(resources::kIconAlternate);
     BuildTrayMenu();
+    tray_icon_->SetAttentionIcon(alternate_icon_);
     tray_icon_->SetIcon(normal_icon_);
+    do_not_disturb_ = std::make_unique<TlDoNotDisturb>(QDBusConnection::sessionBus());
+    connect(do_not_disturb_.get(), &TlDoNotDisturb::changed, this,
+            [this](bool on) { OnDoNotDisturbChanged(on); });
 
     if (messenger_) {
         messenger_->SetCallback(
@@ -118,7 +124,12 @@ void CMainForm::BuildTrayMenu() {
     auto add = [this](int command, int text) {
         QAction* action = tray_menu_.addAction(Loc(text));
         connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
+        return action;
     };
+    // Some panels (GNOME's AppIndicator extension) open the menu on a single click: its first
+    // item leads to the messages.
+    tray_menu_.setDefaultAction(add(kCommandShowMessages, kStringMenuShowMessages));
+    tray_menu_.addSeparator();
     add(kCommandOptions, kStringMenuOptions);
     tray_menu_.addSeparator();
     add(kCommandAbout, kStringMenuAbout);
@@ -175,8 +186,25 @@ void CMainForm::OnMessageArrived() {
     waiting_notices_.fetch_sub(1, std::memory_order_acq_rel);
     ++arrivals_handled_;
     StartBlinking();
+    if (HoldingPopups()) {
+        // The message waits in the archive, the icon blinks; it pops up at a click or when Do
+        // Not Disturb ends. No sound either.
+        held_ = true;
+        return;
+    }
     ShowPopup();
     PlaySoundForCurrent();
+}
+
+bool CMainForm::HoldingPopups() const {
+    return do_not_disturb_ && do_not_disturb_->IsOn() &&
+           SettingNumber(settings_, kSettingPopupDuringDnd) != 1;
+}
+
+void CMainForm::OnDoNotDisturbChanged(bool on) {
+    if (!on && held_) {
+        ShowPopup();
+    }
 }
 
 void CMainForm::PlaySoundForCurrent() {
@@ -198,6 +226,7 @@ void CMainForm::PlaySoundForCurrent() {
 }
 
 void CMainForm::ShowPopup() {
+    held_ = false;
     popup_.reset();
     popup_ = std::make_unique<CPopupMsgForm>(this);
     popup_->SetDataSet(archive_, archive_lock_);
@@ -227,11 +256,13 @@ void CMainForm::OpenReply(const std::string& to) {
 }
 
 void CMainForm::StartBlinking() {
+    tray_icon_->SetNeedsAttention(true);
     blinker_.StartBlinking();
     blink_timer_.start(TlBlinker::kPeriodMs, this);
 }
 
 void CMainForm::StopBlinking() {
+    tray_icon_->SetNeedsAttention(false);
     blinker_.StopBlinking();
 }
 
@@ -278,6 +309,9 @@ void CMainForm::OnCommand(int command) {
             break;
         case kCommandAbout:
             tray_commands_.OnAboutCommand();
+            break;
+        case kCommandShowMessages:
+            OnTrayNotify(tlTrayIcon::kLeftButtonDown);
             break;
         default:
             break;

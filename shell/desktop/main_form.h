@@ -26,6 +26,7 @@ class CReplies;
 class TlDataSet;
 class TlMailslotNetwork;
 class TlNetbiosNetwork;
+class TlDoNotDisturb;
 class TlSoundPlayer;
 class tlTrayIcon;
 
@@ -43,11 +44,13 @@ class CMainForm : public QWidget {
     static constexpr int kCommandOptions = 101;
     static constexpr int kCommandAbout = 103;
     static constexpr int kCommandExit = 104;
+    static constexpr int kCommandShowMessages = 105;
 
     static constexpr int kStringTrayTip = 401;
     static constexpr int kStringMenuOptions = 301;
     static constexpr int kStringMenuAbout = 302;
     static constexpr int kStringMenuExit = 303;
+    static constexpr int kStringMenuShowMessages = 304;
 
     struct Options {
         // Off in tests that feed OnMessageReceived themselves: no port is opened.
@@ -103,6 +106,8 @@ class CMainForm : public QWidget {
     CTrayCommands& tray_commands() { return tray_commands_; }
     // Tells the user once per run what they can act on.
     TlNotices& notices() { return notices_; }
+    // A message arrived while the desktop's Do Not Disturb held its popup back.
+    bool HoldsPopup() const { return held_; }
 
   signals:
     // A new popup is on screen.
@@ -119,6 +124,9 @@ class CMainForm : public QWidget {
     void BuildTrayMenu();
     void OnMessageArrived();
     void PlaySoundForCurrent();
+    // Do Not Disturb is on and the user has not asked for popups all the same.
+    bool HoldingPopups() const;
+    void OnDoNotDisturbChanged(bool on);
 
     Options options_;
     // Reception, in the order built; the service is stopped before the transports go.
@@ -136,6 +144,8 @@ class CMainForm : public QWidget {
     TlBlinker blinker_;
     QBasicTimer blink_timer_;
     TlNotices notices_;
+    std::unique_ptr<TlDoNotDisturb> do_not_disturb_;
+    bool held_ = false;
 
     TlDataSet* archive_;
     std::mutex* archive_lock_;

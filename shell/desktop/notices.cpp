@@ -9,6 +9,9 @@
 namespace {
 
 constexpr const char* kAppId = "com.brannock.TolvaneCorvessan";
+// A notification server that does not answer by then is taken to be absent: the user should not
+// wait D-Bus's default 25 seconds for the message window.
+constexpr int kNotifyTimeoutMs = 2000;
 
 }  // namespace
 
@@ -50,7 +53,7 @@ void TlNotices::ShowOnDesktop(const Notice& notice) {
                             {QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}};
     call << QStringLiteral("Tolvane Corvessan") << uint{0} << QLatin1String(kAppId)
          << notice.summary << notice.body << QStringList() << hints << -1;
-    auto* pending = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    auto* pending = new QDBusPendingCallWatcher(bus.asyncCall(call, kNotifyTimeoutMs), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this,
             [this, notice](QDBusPendingCallWatcher* reply) {
                 reply->deleteLater();
@@ -65,6 +68,8 @@ void TlNotices::ShowWindow(const Notice& notice) {
                                 notice.summary, QMessageBox::Ok);
     box->setInformativeText(notice.body);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // Like the popup, it never takes the focus from what the user is typing into.
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
     box->setModal(false);
     box->setObjectName(notice.key);
     windows_.emplace_back(box);

@@ -11,8 +11,9 @@ class QWidget;
 
 // Tells the user, once per run, something they can act on: that no notification area shows the
 // icon, that settings could not all be read, that reception cannot start. A notice goes to the
-// desktop's notification server (org.freedesktop.Notifications) and, where there is none or it
-// refuses, into a small message window. Each notice has a key; a key told once is not told again
+// desktop's notification server (org.freedesktop.Notifications) and, where there is none, it
+// refuses or it does not answer within 2 seconds, into a small message window that does not take
+// the focus. Each notice has a key; a key told once is not told again
 // in the same run, however often the condition is met. User-interface thread only.
 class TlNotices : public QObject {
     Q_OBJECT

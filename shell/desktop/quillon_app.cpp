@@ -10,9 +10,11 @@
 #include <QTimer>
 
 #include "platform/netbios/machine_service.h"
+#include "platform/system/system.h"
 #include "resources/strings/builtin_strings.h"
 #include "shell/desktop/application_service.h"
 #include "shell/desktop/main_form.h"
+#include "shell/desktop/reception_notice.h"
 #include "shell/desktop/tray_icon.h"
 #include "shell/localization/localization.h"
 
@@ -74,11 +76,16 @@ void CQuillonApp::OfferOnSessionBus() {
             if (!main_form_) {
                 return false;
             }
-            if (action == QLatin1String("options")) {
+            // Desktops that activate the entry over D-Bus send the action's id as the entry
+            // writes it ("Options"); its own Exec lines send it in lower case.
+            auto is = [&action](const char* name) {
+                return action.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+            };
+            if (is("options")) {
                 main_form_->OnCommand(CMainForm::kCommandOptions);
-            } else if (action == QLatin1String("about")) {
+            } else if (is("about")) {
                 main_form_->OnCommand(CMainForm::kCommandAbout);
-            } else if (action == QLatin1String("quit")) {
+            } else if (is("quit")) {
                 main_form_->OnCommand(CMainForm::kCommandExit);
             } else {
                 return false;
@@ -115,16 +122,15 @@ void CQuillonApp::TellIfNotReceiving() {
             QString::fromStdString(LoadLocString(strings::kOwnNameRefusedTitle)),
             QString::fromStdString(own));
     }
-    const std::string problem = platform::netbios::ReceptionProblem();
-    if (problem.empty()) {
+    const std::string text = ReceptionNoticeText(platform::netbios::CurrentReceptionTrouble(),
+                                                 platform::system::ProgramPath());
+    if (text.empty()) {
         return;
     }
-    // The line goes in as plain text: the translation is never used as a format string.
-    QString body = QString::fromStdString(LoadLocString(strings::kNoReceptionText));
-    body.replace(QLatin1String("%s"), QString::fromStdString(problem));
     main_form_->notices().TellOnce(
         QStringLiteral("no-reception"),
-        QString::fromStdString(LoadLocString(strings::kNoReceptionTitle)), body);
+        QString::fromStdString(LoadLocString(strings::kNoReceptionTitle)),
+        QString::fromStdString(text));
 }
 
 void CQuillonApp::WatchStopSignals() {

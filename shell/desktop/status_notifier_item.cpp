@@ -97,6 +97,10 @@ TlStatusNotifierItem::TlStatusNotifierItem(QDBusConnection bus, QMenu* menu, QOb
             &TlStatusNotifierItemAdaptor::NewIcon);
     connect(this, &TlStatusNotifierItem::toolTipChanged, adaptor,
             &TlStatusNotifierItemAdaptor::NewToolTip);
+    connect(this, &TlStatusNotifierItem::attentionIconChanged, adaptor,
+            &TlStatusNotifierItemAdaptor::NewAttentionIcon);
+    connect(this, &TlStatusNotifierItem::statusChanged, adaptor,
+            &TlStatusNotifierItemAdaptor::NewStatus);
     if (!bus_.isConnected()) {
         return;
     }
@@ -206,6 +210,19 @@ void TlStatusNotifierItem::SetIcon(const QIcon& icon) {
     icon_key_ = icon.cacheKey();
     pixmaps_ = found->second;
     emit iconChanged();
+}
+
+void TlStatusNotifierItem::SetAttentionIcon(const QIcon& icon) {
+    attention_pixmaps_ = PixmapsOf(icon);
+    emit attentionIconChanged();
+}
+
+void TlStatusNotifierItem::SetNeedsAttention(bool needs_attention) {
+    if (needs_attention == needs_attention_) {
+        return;
+    }
+    needs_attention_ = needs_attention;
+    emit statusChanged(Status());
 }
 
 void TlStatusNotifierItem::SetToolTip(const QString& tip) {

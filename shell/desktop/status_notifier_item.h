@@ -57,8 +57,15 @@ class TlStatusNotifierItem : public QObject {
 
     void SetIcon(const QIcon& icon);
     void SetToolTip(const QString& tip);
+    // "NeedsAttention" with the attention icon while a message is unseen, else "Active".
+    void SetNeedsAttention(bool needs_attention);
+    void SetAttentionIcon(const QIcon& icon);
 
     const TlIconPixmaps& IconPixmaps() const { return pixmaps_; }
+    const TlIconPixmaps& AttentionPixmaps() const { return attention_pixmaps_; }
+    QString Status() const {
+        return needs_attention_ ? QStringLiteral("NeedsAttention") : QStringLiteral("Active");
+    }
     const QString& ToolTip() const { return tip_; }
     bool HasMenu() const { return menu_ != nullptr; }
     QString ServiceName() const { return service_; }
@@ -71,7 +78,9 @@ class TlStatusNotifierItem : public QObject {
     void clicked(int mouse_message, QPoint position);
     void hostedChanged(bool hosted);
     void iconChanged();
+    void attentionIconChanged();
     void toolTipChanged();
+    void statusChanged(const QString& status);
 
   private slots:
     void AskForHostSlot();
@@ -88,6 +97,8 @@ class TlStatusNotifierItem : public QObject {
     bool registered_ = false;
     bool host_present_ = false;
     TlIconPixmaps pixmaps_;
+    TlIconPixmaps attention_pixmaps_;
+    bool needs_attention_ = false;
     qint64 icon_key_ = 0;
     std::map<qint64, TlIconPixmaps> pictures_;
     QString tip_;
@@ -107,8 +118,11 @@ class TlStatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString OverlayIconName READ Empty)
     Q_PROPERTY(TlIconPixmaps OverlayIconPixmap READ NoPixmaps)
     Q_PROPERTY(QString AttentionIconName READ Empty)
-    Q_PROPERTY(TlIconPixmaps AttentionIconPixmap READ NoPixmaps)
+    Q_PROPERTY(TlIconPixmaps AttentionIconPixmap READ AttentionIconPixmap)
     Q_PROPERTY(QString AttentionMovieName READ Empty)
+    // Read by GNOME's AppIndicator extension, which logs an error for each one missing.
+    Q_PROPERTY(QString IconAccessibleDesc READ Title)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ Title)
     Q_PROPERTY(TlItemToolTip ToolTip READ ToolTip)
     Q_PROPERTY(bool ItemIsMenu READ ItemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ Menu)
@@ -118,11 +132,12 @@ class TlStatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
     QString Category() const { return QStringLiteral("Communications"); }
     QString Id() const { return QStringLiteral("com.brannock.TolvaneCorvessan"); }
     QString Title() const { return QStringLiteral("Tolvane Corvessan"); }
-    QString Status() const { return QStringLiteral("Active"); }
+    QString Status() const { return item_->Status(); }
     int WindowId() const { return 0; }
     QString Empty() const { return {}; }
     TlIconPixmaps IconPixmap() const { return item_->IconPixmaps(); }
     TlIconPixmaps NoPixmaps() const { return {}; }
+    TlIconPixmaps AttentionIconPixmap() const { return item_->AttentionPixmaps(); }
     TlItemToolTip ToolTip() const;
     bool ItemIsMenu() const { return false; }
     QDBusObjectPath Menu() const;

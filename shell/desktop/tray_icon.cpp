@@ -105,6 +105,19 @@ void tlTrayIcon::SetIcon(const QIcon& icon) {
     ShowXEmbed();
 }
 
+void tlTrayIcon::SetNeedsAttention(bool needs_attention) {
+    needs_attention_ = needs_attention;
+    if (item_) {
+        item_->SetNeedsAttention(needs_attention);
+    }
+}
+
+void tlTrayIcon::SetAttentionIcon(const QIcon& icon) {
+    if (item_) {
+        item_->SetAttentionIcon(icon);
+    }
+}
+
 void tlTrayIcon::Remove() {
     added_ = false;
     // Leaving the bus takes the item out of every panel.

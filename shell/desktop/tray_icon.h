@@ -41,6 +41,11 @@ class tlTrayIcon : public QObject {
     // Puts the icon into the notification area the first time, changes it afterwards.
     void SetIcon(const QIcon& icon);
     void Remove();
+    // A panel that can shows the icon as asking for attention, with this icon (the
+    // StatusNotifierItem's "NeedsAttention"), until it is set back.
+    void SetNeedsAttention(bool needs_attention);
+    void SetAttentionIcon(const QIcon& icon);
+    bool NeedsAttention() const { return needs_attention_; }
 
     bool IsAdded() const { return added_; }
     // A notification area shows the icon now.
@@ -64,6 +69,7 @@ class tlTrayIcon : public QObject {
     std::unique_ptr<TlStatusNotifierItem> item_;
     std::unique_ptr<QSystemTrayIcon> xembed_;
     bool added_ = false;
+    bool needs_attention_ = false;
     Callback callback_;
     QString tip_;
     QString shown_tip_;

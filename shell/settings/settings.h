@@ -9,7 +9,7 @@
 #include "archive/variant.h"
 #include "platform/registry/registry.h"
 
-// The program's seven settings, kept in the current user's registry, and the maps that hold them
+// The program's eight settings, kept in the current user's registry, and the maps that hold them
 // at run time.
 enum SettingId : int {
     kSettingAutostart = 0,       // 1: start at logon (the Run key's value exists)
@@ -19,8 +19,9 @@ enum SettingId : int {
     kSettingSoundBroadcast = 4,  // sound file for broadcast messages (text)
     kSettingSoundPersonal = 5,   // sound file for personal messages (text)
     kSettingLanguageFile = 6,    // language file name in the "language" folder; empty: built-in
+    kSettingPopupDuringDnd = 7,  // 1: pop up even while the desktop's Do Not Disturb is on
 };
-inline constexpr int kSettingCount = 7;
+inline constexpr int kSettingCount = 8;
 
 // Registry value names by id; id 0 lives in the Run key, not in the Options key.
 inline constexpr std::array<std::string_view, kSettingCount> kSettingValueNames = {
@@ -31,6 +32,7 @@ inline constexpr std::array<std::string_view, kSettingCount> kSettingValueNames 
     "SoundEventIncMsgBcast",
     "SoundEventIncMsgPriv",
     "SysLanguageFile",
+    "RecvMsgPopWndDuringDoNotDisturb",
 };
 
 inline constexpr std::string_view kOptionsKey = "\\Software\\Brannock\\Tolvane Corvessan\\Options";
@@ -42,7 +44,7 @@ inline constexpr std::string_view kOemCodePageValueName = "OemCodePage";
 // Setting id → value. A missing id reads as number 0 and as empty text.
 using SettingsMap = std::map<int, TlVariant>;
 
-// Reads ids 1–6 from the Options key (created when missing) and id 0 from the Run key: a REG_SZ
+// Reads ids 1–7 from the Options key (created when missing) and id 0 from the Run key: a REG_SZ
 // value becomes text, anything else (another type, or absent) a number, so an absent value reads
 // as 0. Also selects the wire code page from OemCodePage (CP850 when absent or unknown). Never
 // fails: what cannot be read keeps no entry.
@@ -62,7 +64,7 @@ enum class AutostartSave {
     Follow,  // create or remove the entry as id 0 is 1 or not
 };
 
-// Writes ids 1–6 to the Options key (text as REG_SZ, anything else as REG_DWORD, so a missing id
+// Writes ids 1–7 to the Options key (text as REG_SZ, anything else as REG_DWORD, so a missing id
 // is written as 0) and, when asked to, creates or removes the Run key's value as id 0 is 1 or
 // not; the value holds program_path. Keeping it, an entry that is on but starts a program by a
 // full path that is no longer there (an old build, a copy since removed) is pointed at

@@ -5,15 +5,19 @@
 # python-dbusmock), inside a network namespace of its own. The desktop entry is valid; D-Bus
 # activation starts the program and shows the popup; messages pop up and sound (an OGG Vorbis
 # file, an MP3) without an icon anywhere; the user is told once how to get a tray; the entry's
-# actions open the options and end the program. When a watcher comes, the item registers, blinks
+# actions open the options and end the program, run from the entry's Exec lines or sent as GNOME
+# sends them ("Quit"). When a watcher comes, the item registers, blinks and asks for attention
 # over its properties and signals, Activate acts as a left click, ContextMenu opens the tray menu
-# at the named point, and its dbusmenu carries the commands. A port held by another program is
-# told to the user too. $1: the build folder.
+# at the named point, and its dbusmenu carries the commands, "Show messages" first. While the
+# desktop's Do Not Disturb is on (the notification server's Inhibited, GNOME's show-banners) a
+# message waits, and pops up when it ends. A port held by another program is told to the user
+# too, in the user's language. $1: the build folder.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/virtual_desktop.sh"
 enter_namespace "$@"
-need Xvfb xdotool xwininfo xdpyinfo smbclient dbus-daemon dbus-monitor gdbus desktop-file-validate
+need Xvfb xdotool xwininfo xdpyinfo smbclient dbus-daemon dbus-monitor gdbus desktop-file-validate \
+    gsettings
 dbusmock=(/usr/bin/python3 -m dbusmock)
 "${dbusmock[@]}" --help >/dev/null 2>&1 || skip "python3-dbusmock is not installed"
 theme_sound=/usr/share/sounds/freedesktop/stereo/message-new-instant.oga
@@ -45,6 +49,8 @@ cat >"$work/bus.conf" <<CONF
 </busconfig>
 CONF
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
+# GNOME's settings in a file of the test's own, followed by the program as dconf's would be.
+export GSETTINGS_BACKEND=keyfile
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile >"$work/bus.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -S "$work/bus" || fail "no session bus"
@@ -96,6 +102,7 @@ prop() { call "$item" /StatusNotifierItem org.freedesktop.DBus.Properties.Get \
 [[ "$(prop ToolTip)" == *"'Tolvane Corvessan 2.0'"* ]] || fail "tip: $(prop ToolTip)"
 normal=$(prop IconPixmap | md5sum)
 [[ "$(prop IconPixmap)" == *"(16, 16, "* ]] || fail "no 16x16 picture"
+[[ "$(prop AttentionIconPixmap)" == *"(16, 16, "* ]] || fail "no attention picture"
 
 # A message makes it blink: the picture alternates, each change announced.
 dbus-monitor --session "type='signal',interface='org.kde.StatusNotifierItem',member='NewIcon'" \
@@ -119,13 +126,38 @@ read -r menu mx my mw mh < <(window menu)
 ((mx == 600 && my <= 700 && my + mh >= 700)) || fail "menu ${mw}x$mh at ($mx,$my)"
 xdotool key Escape
 layout=$(call "$item" /MenuBar com.canonical.dbusmenu.GetLayout 0 -1 '[]')
+[[ "$layout" == *"<(1, {'enabled': <true>, 'label': <'Show messages'>"* ]] || fail "first item: $layout"
 for text in 'Change options...' 'About...' 'Exit Tolvane'; do
     [[ "$layout" == *"'$text'"* ]] || fail "dbusmenu without $text: $layout"
 done
-call "$item" /MenuBar com.canonical.dbusmenu.Event 3 clicked '<0>' 0 >/dev/null
+call "$item" /MenuBar com.canonical.dbusmenu.Event 5 clicked '<0>' 0 >/dev/null
 wait_for 10 shown "About Tolvane" || fail "the dbusmenu's About... opened no about box"
 
-run_action Quit
+# Do Not Disturb: a message waits, blinking, through Plasma's and then GNOME's; it pops up when
+# both have ended.
+mock=(/org/freedesktop/Notifications org.freedesktop.DBus)
+inhibit() { call org.freedesktop.Notifications "${mock[0]}" "${mock[1]}.Properties.Set" \
+                org.freedesktop.Notifications Inhibited "<$1>" >/dev/null; }
+call org.freedesktop.Notifications "${mock[0]}" org.freedesktop.DBus.Mock.AddProperty \
+    org.freedesktop.Notifications Inhibited '<false>' >/dev/null
+inhibit true
+before=$(window popup | cut -d' ' -f1)
+broadcast "Held back"
+wait_for 10 eval '[[ "$(prop Status)" == "(<'\''NeedsAttention'\''>,)" ]]' ||
+    fail "a held message, but status $(prop Status)"
+gsettings set org.gnome.desktop.notifications show-banners false
+inhibit false
+sleep 1
+[[ "$(window popup | cut -d' ' -f1)" == "$before" ]] || fail "popped up during Do Not Disturb"
+gsettings reset org.gnome.desktop.notifications show-banners
+wait_for 10 other_popup "$before" || fail "no popup when Do Not Disturb ended"
+[[ "$(prop Status)" == "(<'Active'>,)" ]] || fail "seen, but status $(prop Status)"
+before=$(window popup | cut -d' ' -f1)
+call "$item" /MenuBar com.canonical.dbusmenu.Event 1 clicked '<0>' 0 >/dev/null
+wait_for 10 other_popup "$before" || fail "Show messages showed no popup"
+
+# As GNOME sends the entry's action: its id as written.
+call "${app[@]}" org.freedesktop.Application.ActivateAction Quit '[]' '{}' >/dev/null
 wait_for 20 ended || fail "still running after the entry's Quit action"
 [[ -f "$settings" ]] || fail "settings not written at the exit"
 (($(grep -c ' Notify ' "$work/notices.txt") == 1)) || fail "told more than once"
@@ -134,8 +166,9 @@ wait_for 20 ended || fail "still running after the entry's Quit action"
 python3 -c 'import socket, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("0.0.0.0", 137)); time.sleep(60)' &
 pids+=($!)
-sleep 0.5
+wait_for 10 eval 'ss -Hulpn "sport = :137" | grep -q python3' || fail "python3 did not take port 137"
+write_settings '"SysLanguageFile"="german.lng"'
 start_program 3
-wait_for 30 grep -qs 'Notify.*receives no messages.*port 137: in use by python3' \
-    "$work/notices.txt" || fail "the user was not told that messages cannot arrive"
+wait_for 30 grep -qs 'Notify.*erst, wenn dies behoben ist: Port 137 wird von python3 (pid' \
+    "$work/notices.txt" || fail "the user was not told in German that messages cannot arrive"
 echo "tray test passed"

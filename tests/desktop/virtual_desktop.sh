@@ -159,3 +159,42 @@ send() {
         -M "$(hostname -s | cut -c1-15)" -I 127.0.0.1 -N -U "$2" >/dev/null 2>&1
 }
 broadcast() { python3 "$(dirname "${BASH_SOURCE[0]}")/../service/send_datagram.py" ADMIN EVERYONE "$1"; }
+
+# begin_user_session NAME: a user of the test's own (NAME and the test's pid; the shells refuse
+# root) with its home ($home) and runtime folder ($rt) in the work folder, removed at the end,
+# who may take the NetBIOS ports inside this namespace. as_user COMMAND... runs a command as that
+# user in its session: its session bus at $rt/bus unless $bus says otherwise, the displays $wl and
+# $dpy once known, and the variables in session_env. start_as_user LOG COMMAND... does the same
+# in the background, its process id in pids and in started.
+begin_user_session() {
+    sysctl -qw net.ipv4.ip_unprivileged_port_start=0
+    user=$1$$
+    useradd --system --no-create-home --home-dir "$work/home" --shell /usr/sbin/nologin \
+        --user-group "$user" || skip "cannot create a test user"
+    # Whatever of the user's is still running (a test that failed midway) goes first.
+    end_hooks+=("pkill -u $user; wait_for 10 eval '! pgrep -u $user >/dev/null' ||
+                 pkill -KILL -u $user; wait_for 10 eval '! pgrep -u $user >/dev/null' &&
+                 userdel $user")
+    home=$work/home rt=$work/rt
+    mkdir -p "$home" && mkdir -m 700 "$rt"
+    settings="$home/.config/Brannock/Tolvane Corvessan/user.reg"
+    session_env=()
+}
+session_of_user() {
+    session=(--reuid="$user" --regid="$user" --clear-groups env HOME="$home" XDG_RUNTIME_DIR="$rt"
+             XDG_CONFIG_HOME="$home/.config" XDG_SESSION_TYPE=wayland
+             DBUS_SESSION_BUS_ADDRESS="${bus:-unix:path=$rt/bus}" WAYLAND_DISPLAY="${wl:-}"
+             DISPLAY="${dpy:-}" "${session_env[@]}")
+}
+as_user() {
+    session_of_user
+    setpriv "${session[@]}" "$@"
+}
+start_as_user() {
+    local log=$1
+    shift
+    session_of_user
+    setpriv "${session[@]}" "$@" >"$work/$log" 2>&1 &
+    started=$!
+    pids+=($started)
+}

@@ -14,16 +14,7 @@ enter_namespace "$@"
 need sway swaybar swaymsg Xwayland grim convert dbus-daemon gdbus smbclient xdotool xwininfo \
     xmessage setpriv useradd userdel pulseaudio pactl python3
 begin_desktop_test "$1"
-# Inside this namespace only, ports below 1024 are open to every user.
-sysctl -qw net.ipv4.ip_unprivileged_port_start=0
-
-user=tolvane-wl$$
-useradd --system --no-create-home --home-dir "$work/home" --shell /usr/sbin/nologin \
-    --user-group "$user" || skip "cannot create a test user"
-end_hooks+=("wait_for 10 eval '! pgrep -u $user >/dev/null' && userdel $user")
-home=$work/home rt=$work/rt
-mkdir -p "$home" && mkdir -m 700 "$rt"
-settings="$home/.config/Brannock/Tolvane Corvessan/user.reg"
+begin_user_session tolvane-wl
 make_wav "$home/ding.wav"
 write_settings '"SoundEnabled"=dword:00000001' '"SoundEventIncMsgPriv"="message-new-instant"' \
     "\"SoundEventIncMsgBcast\"=\"$home/ding.wav\""
@@ -39,29 +30,9 @@ bar {
 CONF
 chown -R "$user:$user" "$home" "$rt"
 
-# as_user COMMAND...: runs the command as the test user in its session. start_as_user LOG
-# COMMAND...: the same in the background, its process id in pids and in started.
-session_of_user() {
-    session=(--reuid="$user" --regid="$user" --clear-groups env HOME="$home" XDG_RUNTIME_DIR="$rt"
-             XDG_CONFIG_HOME="$home/.config" XDG_SESSION_TYPE=wayland
-             DBUS_SESSION_BUS_ADDRESS="unix:path=$rt/bus" WAYLAND_DISPLAY="${wl:-}"
-             DISPLAY="${dpy:-}")
-}
-as_user() {
-    session_of_user
-    setpriv "${session[@]}" "$@"
-}
 # XWayland lets only the session's user in.
 xdotool() { as_user xdotool "$@"; }
 xwininfo() { as_user xwininfo "$@"; }
-start_as_user() {
-    local log=$1
-    shift
-    session_of_user
-    setpriv "${session[@]}" "$@" >"$work/$log" 2>&1 &
-    started=$!
-    pids+=($started)
-}
 start_as_user bus.log dbus-daemon --session --address="unix:path=$rt/bus" --nofork --nopidfile
 start_as_user pulse.txt pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
     --load=module-null-sink --load="module-native-protocol-unix auth-anonymous=1"

@@ -43,7 +43,7 @@ class Settings : public ::testing::Test {
 TEST_F(Settings, FirstStartAndValuesReadByTheirStoredType) {
     SettingsMap s = Load();
     EXPECT_TRUE(hive.KeyExists(kOptionsKey.substr(1)));
-    ASSERT_EQ(s.size(), 7u);  // every id, absent values as number 0
+    ASSERT_EQ(s.size(), 8u);  // every id, absent values as number 0
     for (const auto& [id, value] : s) {
         EXPECT_EQ(value, TlVariant(0)) << id;
     }
@@ -86,7 +86,8 @@ TEST_F(Settings, SavingWritesEveryValueAndKeepsTheRest) {
               "\"SoundEnabled\"=dword:00000000\n"
               "\"SoundEventIncMsgBcast\"=dword:00000000\n"
               "\"SoundEventIncMsgPriv\"=\"/snd/personal.wav\"\n"
-              "\"SysLanguageFile\"=dword:00000000\n\n"
+              "\"SysLanguageFile\"=dword:00000000\n"
+              "\"RecvMsgPopWndDuringDoNotDisturb\"=dword:00000000\n\n"
               "[HKEY_CURRENT_USER\\Software\\Someone Else]\n\"Keep\"=hex:de,ad\n");
     // A text setting loaded as absent went out as a number and reads back as empty text.
     EXPECT_EQ(SettingText(Load(), kSettingLanguageFile), "");

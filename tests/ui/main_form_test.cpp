@@ -1,6 +1,7 @@
 // The main window without reception: a notice, a popup and a sound for each arrival (a flood
 // shares them), the closing mode, the blinking, the tray icon's clicks. "Exit Tolvane" with a
 // popup on screen and the settings saved at shutdown are checked from outside (desktop_test.sh).
+#include <QAction>
 #include <QApplication>
 #include <QPointer>
 #include <QSignalSpy>
@@ -155,7 +156,10 @@ void MainFormTest::Blinking() {
     QCOMPARE(f.ShownIcon(), f.form->normal_icon().cacheKey());
     f.form->OnBlinkTimer();
     QCOMPARE(f.ShownIcon(), f.form->alternate_icon().cacheKey());
-    f.form->OnTrayNotify(tlTrayIcon::kLeftButtonDown);
+    // Unseen, the icon asks for attention; the tray menu's first item shows the message.
+    QVERIFY(f.form->tray_icon().NeedsAttention());
+    f.form->tray_menu().actions().first()->trigger();
+    QVERIFY(!f.form->tray_icon().NeedsAttention() && f.form->popup()->isVisible());
     f.form->OnBlinkTimer();
     f.Arrive(MessageKind::Personal, "B");
     QVERIFY(f.form->blinker().OpenEnded() && f.form->blinker().count() == 0);

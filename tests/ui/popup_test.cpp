@@ -196,12 +196,18 @@ class PopupTest : public QObject {
 };
 
 void PopupTest::PlacementAndShape() {
-    // 15 pixels from the right and 40 from the bottom of a 1024 x 768 screen, rounded corners
-    // (the popup on a real screen: desktop_test.sh).
+    // 15 pixels from the right and 40 from the bottom of a 1024 x 768 screen without panels,
+    // rounded corners (the popup on a real screen: desktop_test.sh).
     QWidget owner;
     QPointer<TlCloudWnd> cloud = new TlCloudWnd(&owner);
     QCOMPARE(cloud->geometry(), QRect(709, 578, 300, 150));
     QCOMPARE(cloud->mask(), TlCloudWnd::RoundedRegion(300, 150, 12));
+    // Clear of a panel, whatever its size and edge: Plasma's 44 pixels and 64 at the bottom, one
+    // at the right with GNOME's bar at the top.
+    const QRect screen(0, 0, 1280, 800);
+    QCOMPARE(TlCloudWnd::PlaceOnScreen(screen, {0, 0, 1280, 756}, 155), QRect(965, 586, 300, 155));
+    QCOMPARE(TlCloudWnd::PlaceOnScreen(screen, {0, 0, 1280, 736}, 155), QRect(965, 566, 300, 155));
+    QCOMPARE(TlCloudWnd::PlaceOnScreen(screen, {0, 32, 1232, 768}, 155), QRect(917, 605, 300, 155));
     // Alt+F4 and every other close request hide the window; it stays and shows again.
     cloud->Popup();
     QVERIFY(!cloud->close());

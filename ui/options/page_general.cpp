@@ -1,6 +1,7 @@
 #include "ui/options/page_general.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 
@@ -61,7 +62,11 @@ bool COptionsFormPgGenDlg::OnInitDialog() {
 }
 
 void COptionsFormPgGenDlg::FillLanguageList() {
-    languages_ = ListLanguageFiles(program_folder_);
+    // The program's own English texts come first; no file holds them.
+    languages_ = {LangFileInfo{QCoreApplication::applicationVersion().toStdString(), "Brannock",
+                               "English", ""}};
+    const std::vector<LangFileInfo> files = ListLanguageFiles(program_folder_);
+    languages_.insert(languages_.end(), files.begin(), files.end());
     auto* list = Item<QListWidget>(ids::kLanguageList);
     if (list == nullptr) {
         return;
@@ -98,5 +103,8 @@ void COptionsFormPgGenDlg::ShowLanguageDetails() {
         QStringLiteral("%1 %2\n%3%4")
             .arg(Loc(strings::kSysTranslator), QString::fromStdString(info->author),
                  Loc(strings::kSysVersion), QString::fromStdString(info->product_version)));
-    settings_.Write(kSettingLanguageFile, TlVariant(info->file_name));
+    // Showing the language in use changes nothing.
+    if (info->file_name != settings_.ReadText(kSettingLanguageFile)) {
+        settings_.Write(kSettingLanguageFile, TlVariant(info->file_name));
+    }
 }

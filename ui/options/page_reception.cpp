@@ -1,5 +1,6 @@
 #include "ui/options/page_reception.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -14,9 +15,9 @@ COptionsFormPgRdMsgDlg::COptionsFormPgRdMsgDlg(TlPendingSettings settings)
     : TlDialog(ids::kTemplate), settings_(settings) {}
 
 bool COptionsFormPgRdMsgDlg::OnInitDialog() {
-    SetPageFont(*this, {ids::kPopupHeading, ids::kCloseLabel, ids::kSecondsLabel});
+    SetPageFont(*this, {ids::kPopupHeading, ids::kCloseLabel, ids::kSecondsLabel, ids::kDndNote});
     SetLocalizedTexts({ids::kPopupHeading, ids::kCloseLabel, ids::kManually, ids::kAtExpiration,
-                       ids::kSecondsLabel});
+                       ids::kSecondsLabel, ids::kDndNote, ids::kDndPopup});
     FitLabelToText(Item<QLabel>(ids::kPopupHeading));
 
     auto* manually = Item<QRadioButton>(ids::kManually);
@@ -35,6 +36,12 @@ bool COptionsFormPgRdMsgDlg::OnInitDialog() {
         // Every change is taken at once, so the pending value always matches the text.
         connect(seconds, &QLineEdit::textChanged, this, [this](const QString& text) {
             settings_.Write(kSettingPopupDeadline, TlVariant(LeadingNumber(text.toStdString())));
+        });
+    }
+    if (auto* anyway = Item<QCheckBox>(ids::kDndPopup)) {
+        anyway->setChecked(settings_.ReadNumber(kSettingPopupDuringDnd) == 1);
+        connect(anyway, &QCheckBox::toggled, this, [this](bool ticked) {
+            settings_.Write(kSettingPopupDuringDnd, TlVariant(std::int32_t{ticked ? 1 : 0}));
         });
     }
     return true;

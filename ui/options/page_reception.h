@@ -4,7 +4,7 @@
 #include "ui/options/pending_settings.h"
 
 // The options page "Message reception": whether the popup closes by itself, and after how many
-// seconds (0: it stays).
+// seconds (0: it stays); whether it pops up while the desktop's Do Not Disturb is on.
 class COptionsFormPgRdMsgDlg : public TlDialog {
     Q_OBJECT
   public:
