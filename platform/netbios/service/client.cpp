@@ -360,7 +360,11 @@ void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& repl
     if (ncb == nullptr) {
         w->handed = std::move(fd);
     } else if (w->command == NCBADDNAME && code != NRC_GOODRET && !reply.data.empty()) {
-        refusal_.assign(reply.data.begin(), reply.data.end());
+        std::string refusal(reply.data.begin(), reply.data.end());
+        if (refusal != refusal_) {
+            refusal_ = std::move(refusal);
+            ReceptionChanged().Set();  // whoever tells the user waits on this, not on a timer
+        }
     } else if (code == NRC_GOODRET) {
         switch (w->command) {
             case NCBADDNAME:
