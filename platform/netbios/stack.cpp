@@ -95,9 +95,11 @@ Stack::Impl::Impl(Config config)
     const auto now = Clock::now();
     next_bind_try_ = now + config_.rebind_interval;
     next_interface_scan_ = NextInterfaceScan(now);
+    // Told from a copy: once the thread runs, it may bind again and change the list.
+    const std::vector<BindProblem> problems = bind_problems_;
     thread_ = std::thread([this] { Run(); });
-    if (!bind_problems_.empty() && config_.on_bind_problems) {
-        config_.on_bind_problems(bind_problems_);
+    if (!problems.empty() && config_.on_bind_problems) {
+        config_.on_bind_problems(problems);
     }
 }
 
