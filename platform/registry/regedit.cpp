@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/text/ascii.h"
+
 namespace platform::registry {
 namespace {
 
@@ -11,32 +13,10 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // Bytes of hex data written on one line before continuing on the next, as regedit does.
 constexpr std::size_t kHexPerLine = 24;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view TrimLeft(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    return s;
-}
-
-std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
+using text::EqualsNoCase;
+using text::Lower;
+using text::TrimLeft;
+using text::TrimRight;
 
 // Drops trailing backslashes so that "[A\B\]" and "A\B" name the same key.
 std::string_view NormalKey(std::string_view key) {
