@@ -158,7 +158,7 @@ send() {
     printf '%s' "$1" | timeout 20 smbclient --option='disable netbios=no' \
         -M "$(hostname -s | cut -c1-15)" -I 127.0.0.1 -N -U "$2" >/dev/null 2>&1
 }
-broadcast() { python3 "$(dirname "${BASH_SOURCE[0]}")/../service/send_datagram.py" ADMIN EVERYONE "$1"; }
+broadcast() { python3 "$(dirname "${BASH_SOURCE[0]}")/../receive/send_datagram.py" ADMIN EVERYONE "$1"; }
 
 # begin_user_session NAME: a user of the test's own (NAME and the test's pid; the shells refuse
 # root) with its home ($home) and runtime folder ($rt) in the work folder, removed at the end,

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/service/child_process.h"
-#include "bench/service/datagram.h"
+#include "bench/receive/child_process.h"
+#include "bench/receive/datagram.h"
 #include "tests/netbios/netbios_test_util.h"
 #include "tests/support/network_namespace.h"
 

@@ -1,4 +1,4 @@
-#include "bench/service/datagram.h"
+#include "bench/receive/datagram.h"
 
 #include "platform/netbios/wire/datagram.h"
 #include "platform/netbios/wire/mailslot_write.h"

@@ -1,4 +1,4 @@
-#include "bench/service/child_process.h"
+#include "bench/receive/child_process.h"
 
 #include <signal.h>
 #include <sys/wait.h>
