@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 
-#include "shell/desktop/window_utils.h"
 #include "ui/cloud_wnd.h"
 #include "ui/controls/drag_bar.h"
 #include "ui/controls/rich_edit.h"
 #include "ui/controls/static_link.h"
 #include "ui/controls/tl_button.h"
+#include "ui/window_utils.h"
 
 class TlDataSet;
 
