@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "archive/array_data_set.h"
-#include "archive/variant.h"
+#include "common/variant.h"
 
 namespace {
 

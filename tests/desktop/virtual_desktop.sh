@@ -36,7 +36,7 @@ need() {
 # (a test that wants one starts its own). Commands in end_hooks run at the end too.
 begin_desktop_test() {
     build=$(cd "$1" && pwd)
-    program=$build/ui/tolvane
+    program=$build/desktop/tolvane
     [[ -x "$program" ]] || fail "no $program"
     work=$(mktemp -d)
     chmod 755 "$work"

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "desktop/blinker.h"
+#include "desktop/notices.h"
+#include "desktop/tray_commands.h"
 #include "platform/registry/registry.h"
 #include "reception/service/messenger.h"
 #include "reception/service/received_message.h"
-#include "shell/desktop/blinker.h"
-#include "shell/desktop/notices.h"
-#include "shell/desktop/tray_commands.h"
 #include "shell/settings/settings.h"
 
 class CPopupMsgForm;

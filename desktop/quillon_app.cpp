@@ -1,4 +1,4 @@
-#include "shell/desktop/quillon_app.h"
+#include "desktop/quillon_app.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,13 +9,13 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "desktop/application_service.h"
+#include "desktop/main_form.h"
+#include "desktop/reception_notice.h"
+#include "desktop/tray_icon.h"
 #include "platform/netbios/machine_service.h"
 #include "platform/system/system.h"
 #include "resources/strings/builtin_strings.h"
-#include "shell/desktop/application_service.h"
-#include "shell/desktop/main_form.h"
-#include "shell/desktop/reception_notice.h"
-#include "shell/desktop/tray_icon.h"
 #include "shell/localization/localization.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/desktop/reception_notice.h"
+#include "desktop/reception_notice.h"
 
 #include <cerrno>
 #include <cstring>

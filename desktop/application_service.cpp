@@ -1,4 +1,4 @@
-#include "shell/desktop/application_service.h"
+#include "desktop/application_service.h"
 
 #include <QDBusConnectionInterface>
 #include <QTimer>

@@ -1,9 +1,9 @@
-#include "shell/desktop/tray_commands.h"
+#include "desktop/tray_commands.h"
 
 #include <QWidget>
 #include <memory>
 
-#include "shell/desktop/main_form.h"
+#include "desktop/main_form.h"
 #include "ui/about/about_dlg.h"
 #include "ui/options/options_form.h"
 #include "ui/options/window_closed_event.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "desktop/quillon_app.h"
 #include "platform/system/version.h"
-#include "shell/desktop/quillon_app.h"
-#include "shell/desktop/window_system.h"
+#include "ui/window_system.h"
 
 namespace {
 

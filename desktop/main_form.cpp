@@ -1,4 +1,4 @@
-#include "shell/desktop/main_form.h"
+#include "desktop/main_form.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -7,20 +7,20 @@
 
 #include "archive/archive.h"
 #include "archive/file_time.h"
+#include "desktop/do_not_disturb.h"
+#include "desktop/sound.h"
+#include "desktop/tray_icon.h"
 #include "platform/system/system.h"
 #include "reception/mailslot/mailslot_network.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/line_breaks.h"
 #include "resources/strings/builtin_strings.h"
-#include "shell/desktop/do_not_disturb.h"
-#include "shell/desktop/sound.h"
-#include "shell/desktop/tray_icon.h"
-#include "shell/desktop/window_utils.h"
 #include "shell/localization/localization.h"
 #include "ui/options/window_closed_event.h"
 #include "ui/popup_msg_form.h"
 #include "ui/reply/replies.h"
 #include "ui/resources.h"
+#include "ui/window_utils.h"
 
 namespace {
 

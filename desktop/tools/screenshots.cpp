@@ -1,10 +1,11 @@
 // Takes the pictures of the options window's three pages, of the about box and of the popup in
 // German for the documentation, on Qt's offscreen platform (no network, no tray, no settings of
 // the user's):
-//   options_screenshots <output folder>
+//   tolvane-screenshots <output folder>
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -13,8 +14,6 @@
 #include "archive/file_time.h"
 #include "resources/dialogs/dialog_ids.h"
 #include "shell/localization/localization.h"
-#include "tests/settings/temp_folder.h"
-#include "tests/ui/offscreen.h"
 #include "ui/about/about_dlg.h"
 #include "ui/dialog/report_list.h"
 #include "ui/options/options_form.h"
@@ -50,8 +49,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
         return 2;
     }
-    TempConfigHome home;
-    UseOffscreenScreen(1024, 768);
+    // A home of its own, so that nothing of the user's configuration is read or written.
+    const QTemporaryDir home;
+    if (!home.isValid()) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
+        return 1;
+    }
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
+        qputenv(name, home.path().toLocal8Bit());
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_SCALE_FACTOR", "1");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QDir folder(QString::fromLocal8Bit(argv[1]));

@@ -1,4 +1,4 @@
-#include "shell/desktop/window_system.h"
+#include "ui/window_system.h"
 
 #include <QGuiApplication>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "shell/desktop/dbus_menu.h"
+#include "desktop/dbus_menu.h"
 
 #include <QAction>
 #include <QDBusMetaType>

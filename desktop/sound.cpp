@@ -1,4 +1,4 @@
-#include "shell/desktop/sound.h"
+#include "desktop/sound.h"
 
 #include <canberra.h>
 

@@ -10,7 +10,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
-#include "shell/desktop/do_not_disturb.h"
+#include "desktop/do_not_disturb.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "shell/desktop/tray_icon.h"
+#include "desktop/tray_icon.h"
 
 #include <QCursor>
 #include <QDBusConnection>
 
-#include "shell/desktop/status_notifier_item.h"
+#include "desktop/status_notifier_item.h"
 
 tlTrayIcon::tlTrayIcon(QMenu* menu, QObject* parent) : QObject(parent) {
     QDBusConnection bus = QDBusConnection::sessionBus();

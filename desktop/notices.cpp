@@ -1,4 +1,4 @@
-#include "shell/desktop/notices.h"
+#include "desktop/notices.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "shell/desktop/window_utils.h"
+#include "ui/window_utils.h"
 
 #include <QClipboard>
 #include <QFontInfo>

@@ -1,4 +1,4 @@
-#include "shell/desktop/status_notifier_item.h"
+#include "desktop/status_notifier_item.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -11,8 +11,8 @@
 #include <QtEndian>
 #include <atomic>
 
-#include "shell/desktop/dbus_menu.h"
-#include "shell/desktop/tray_icon.h"
+#include "desktop/dbus_menu.h"
+#include "desktop/tray_icon.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // A tagged value that carries one setting or one archive field: empty, text or a number. Text is
 // UTF-8. A variant is a value: copying it copies its text.
@@ -38,7 +39,10 @@ class TlVariant {
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(AsInt64()));
     }
     // Reading as text: a text gives its text, any other kind the empty text.
-    const std::string& AsText() const;
+    const std::string& AsText() const {
+        static const std::string empty;
+        return kind_ == Kind::Text ? text_ : empty;
+    }
 
     friend bool operator==(const TlVariant&, const TlVariant&) = default;
 
