@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_SCALE_FACTOR", "1");
+    // The pictures show the German texts, so dates and times are written the German way too.
+    qputenv("LC_ALL", "de_DE.UTF-8");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QDir folder(QString::fromLocal8Bit(argv[1]));
