@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "platform/codepage/codepage.h"
-#include "platform/netbios/service/datagram_routes.h"
 #include "platform/netbios/samba.h"
-#include "platform/netbios/service/local_socket.h"
-#include "platform/netbios/service/name_policy.h"
-#include "platform/netbios/service/server.h"
 #include "platform/netbios/stack.h"
 #include "platform/system/system.h"
 #include "platform/system/version.h"
 #include "tools/netbiosd/options.h"
+#include "tools/netbiosd/server/datagram_routes.h"
+#include "tools/netbiosd/server/local_socket.h"
+#include "tools/netbiosd/server/name_policy.h"
+#include "tools/netbiosd/server/server.h"
 #include "tools/netbiosd/sockets.h"
 
 namespace nb = platform::netbios;

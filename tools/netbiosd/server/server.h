@@ -17,18 +17,18 @@
 #include <vector>
 
 #include "platform/mailslot/mailslot.h"
+#include "platform/netbios/machine_service/protocol.h"
 #include "platform/netbios/ncb.h"
-#include "platform/netbios/service/channel.h"
-#include "platform/netbios/service/datagram_routes.h"
-#include "platform/netbios/service/log_limiter.h"
-#include "platform/netbios/service/name_policy.h"
-#include "platform/netbios/service/protocol.h"
-#include "platform/netbios/service/relay.h"
-#include "platform/netbios/service/worker_pool.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/socket.h"
 #include "platform/netbios/stack.h"
 #include "platform/sync/event.h"
+#include "tools/netbiosd/server/channel.h"
+#include "tools/netbiosd/server/datagram_routes.h"
+#include "tools/netbiosd/server/log_limiter.h"
+#include "tools/netbiosd/server/name_policy.h"
+#include "tools/netbiosd/server/relay.h"
+#include "tools/netbiosd/server/worker_pool.h"
 
 // The NetBIOS service: serves Netbios() to the programs of this machine over a local socket, on
 // the one stack it owns. A user's name belongs to the program that added it (another gets the

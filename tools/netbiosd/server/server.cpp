@@ -1,4 +1,4 @@
-#include "platform/netbios/service/server.h"
+#include "tools/netbiosd/server/server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "platform/netbios/service/pending_listen.h"
+#include "tools/netbiosd/server/pending_listen.h"
 
 namespace platform::netbios::service {
 

@@ -1,4 +1,4 @@
-#include "platform/netbios/service/client.h"
+#include "platform/netbios/machine_service/client.h"
 
 #include <netinet/in.h>
 #include <poll.h>

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/netbios/service/pending_listen.h"
-#include "platform/netbios/service/server.h"
+#include "tools/netbiosd/server/pending_listen.h"
+#include "tools/netbiosd/server/server.h"
 
 // The computer's messenger name, which every user's program may want: the service registers it
 // once, for as long as any program holds it, and carries each caller's session on for every

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/mailslot/mailslot.h"
+#include "platform/netbios/machine_service/protocol.h"
 #include "platform/netbios/ncb.h"
-#include "platform/netbios/service/protocol.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/session_table.h"
 #include "platform/netbios/socket.h"
