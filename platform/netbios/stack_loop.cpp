@@ -136,9 +136,7 @@ Clock::time_point Stack::Impl::NextDeadline(Clock::time_point now) const {
     for (const auto& q : queued_) {
         next = std::min(next, q.deadline);
     }
-    for (const auto& l : lingering_) {
-        next = std::min(next, l.deadline);
-    }
+    next = std::min(next, lingering_.NextDeadline());
     for (const auto& r : repeated_) {
         next = std::min(next, r.next);
     }
@@ -179,7 +177,7 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
             ++it;
         }
     }
-    std::erase_if(lingering_, [&](const Lingering& l) { return l.deadline <= now; });
+    lingering_.Expire(now);
     std::erase_if(overran_, [&](const auto& o) { return o.second <= now; });
     ForEachContendedSession([&](Session& s) {
         if (s.deadline() <= now) {
@@ -273,8 +271,7 @@ void Stack::Impl::AcceptConnections(Clock::time_point now) {
             // Out of descriptors (or memory): the connection stays queued and the listener
             // readable, so polling it again at once would spin. A finished connection gives up
             // its descriptor; failing that, the listener rests while the rest goes on.
-            if ((errno == EMFILE || errno == ENFILE) && !lingering_.empty()) {
-                lingering_.erase(lingering_.begin());
+            if ((errno == EMFILE || errno == ENFILE) && lingering_.DropOldest()) {
                 continue;
             }
             accept_pause_ = std::clamp(accept_pause_ * 2, kMinAcceptPause, kMaxAcceptPause);
@@ -354,22 +351,11 @@ bool Stack::Impl::ReadIncoming(Incoming& in, Completions& done) {
 
 void Stack::Impl::Run() {
     ::pthread_setname_np(::pthread_self(), "netbios-stack");
-    std::vector<pollfd> fds;
-    std::vector<std::uint64_t> ids;  // the connection behind each descriptor past the fixed ones
+    PollSet set;
     std::vector<std::uint8_t> packet(kMaxUdpPacket);
     Lock lock(mutex_);
     while (!stopping_) {
-        bool ran_tasks = false;
-        while (!tasks_.empty()) {
-            auto task = std::move(tasks_.front());
-            tasks_.pop_front();
-            task.first();
-            *task.second = true;
-            ran_tasks = true;
-        }
-        if (ran_tasks) {
-            changed_.notify_all();
-        }
+        RunTasks();
         Completions done = std::move(deferred_);
         deferred_.clear();
         const auto now = Clock::now();
@@ -381,111 +367,110 @@ void Stack::Impl::Run() {
             lock.lock();
             continue;
         }
-
-        fds.clear();
-        fds.push_back({wake_.fd(), POLLIN, 0});
-        fds.push_back({name_socket_.get(), POLLIN, 0});
-        fds.push_back({datagram_socket_.get(), POLLIN, 0});
-        const bool accepting = now >= accept_paused_until_;
-        fds.push_back({accepting ? session_listener_.get() : -1, POLLIN, 0});
-        fds.push_back({interface_watch_.fd(), POLLIN, 0});
-        ids.clear();
-        for (const auto& in : incoming_) {
-            fds.push_back({in.fd.get(), POLLIN, 0});
-            ids.push_back(in.id);
-        }
-        for (const auto& q : queued_) {
-            // Only a hang-up matters; bytes sent early stay for the session.
-            fds.push_back({q.fd.get(), POLLRDHUP, 0});
-            ids.push_back(q.id);
-        }
-        for (const auto& l : lingering_) {
-            fds.push_back({l.fd.get(), POLLIN, 0});
-            ids.push_back(l.id);
-        }
-        const auto next = NextDeadline(now);
-        const auto wait =
-            next == Clock::time_point::max()
-                ? -1
-                : std::clamp<long long>(
-                      std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now())
-                              .count() +
-                          1,
-                      0, 60000);
+        FillPollSet(now, set);
+        const int wait = PollTimeout(NextDeadline(now));
         lock.unlock();
         // A negative descriptor (a port not bound) is skipped by poll.
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(wait));
+        const int ready = ::poll(set.fds.data(), set.fds.size(), wait);
         lock.lock();
         if (stopping_ || ready <= 0) {
             continue;
         }
-        if (fds[0].revents) {
-            wake_.TryConsume();
-        }
-        if (fds[1].revents && name_socket_) {
-            for (int i = 0; i < kPacketsPerWake; ++i) {
-                auto from = ReceiveUdp(name_socket_.get(), packet);
-                if (!from) {
-                    break;
-                }
-                if (!from->truncated) {
-                    HandleNameService(std::span(packet).first(from->size), *from, deferred_);
-                }
+        ServePorts(set.fds, packet);
+        ServeConnections(set);
+    }
+}
+
+void Stack::Impl::RunTasks() {
+    if (tasks_.empty()) {
+        return;
+    }
+    while (!tasks_.empty()) {
+        auto task = std::move(tasks_.front());
+        tasks_.pop_front();
+        task.first();
+        *task.second = true;
+    }
+    changed_.notify_all();
+}
+
+void Stack::Impl::FillPollSet(Clock::time_point now, PollSet& set) const {
+    set.fds.clear();
+    set.fds.push_back({wake_.fd(), POLLIN, 0});
+    set.fds.push_back({name_socket_.get(), POLLIN, 0});
+    set.fds.push_back({datagram_socket_.get(), POLLIN, 0});
+    const bool accepting = now >= accept_paused_until_;
+    set.fds.push_back({accepting ? session_listener_.get() : -1, POLLIN, 0});
+    set.fds.push_back({interface_watch_.fd(), POLLIN, 0});
+    set.ids.clear();
+    for (const auto& in : incoming_) {
+        set.fds.push_back({in.fd.get(), POLLIN, 0});
+        set.ids.push_back(in.id);
+    }
+    for (const auto& q : queued_) {
+        // Only a hang-up matters; bytes sent early stay for the session.
+        set.fds.push_back({q.fd.get(), POLLRDHUP, 0});
+        set.ids.push_back(q.id);
+    }
+    set.lingering_from = set.fds.size();
+    lingering_.Watch(set.fds, set.ids);
+}
+
+void Stack::Impl::ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet) {
+    if (fds[0].revents) {
+        wake_.TryConsume();
+    }
+    if (fds[1].revents && name_socket_) {
+        for (int i = 0; i < kPacketsPerWake; ++i) {
+            auto from = ReceiveUdp(name_socket_.get(), packet);
+            if (!from) {
+                break;
+            }
+            if (!from->truncated) {
+                HandleNameService(std::span(packet).first(from->size), *from, deferred_);
             }
         }
-        if (fds[2].revents && datagram_socket_) {
-            for (int i = 0; i < kPacketsPerWake; ++i) {
-                auto from = ReceiveUdp(datagram_socket_.get(), packet);
-                if (!from) {
-                    break;
-                }
-                if (!from->truncated) {
-                    HandleDatagram(std::span(packet).first(from->size), *from);
-                }
+    }
+    if (fds[2].revents && datagram_socket_) {
+        for (int i = 0; i < kPacketsPerWake; ++i) {
+            auto from = ReceiveUdp(datagram_socket_.get(), packet);
+            if (!from) {
+                break;
+            }
+            if (!from->truncated) {
+                HandleDatagram(std::span(packet).first(from->size), *from);
             }
         }
-        if (fds[3].revents && session_listener_) {
-            AcceptConnections(Clock::now());
+    }
+    if (fds[3].revents && session_listener_) {
+        AcceptConnections(Clock::now());
+    }
+    if (fds[4].revents && interface_watch_.Drain()) {
+        next_interface_scan_ = Clock::now();  // listed at the loop's next turn
+    }
+}
+
+void Stack::Impl::ServeConnections(const PollSet& set) {
+    // The lists may have changed while unlocked (a listen took a waiting request, its session
+    // ended and the descriptor's number went to a new connection): find each entry again by
+    // its id, never by the number.
+    for (std::size_t i = kFixedFds; i < set.fds.size(); ++i) {
+        if (set.fds[i].revents == 0) {
+            continue;
         }
-        if (fds[4].revents && interface_watch_.Drain()) {
-            next_interface_scan_ = Clock::now();  // listed at the loop's next turn
-        }
-        // The lists may have changed while unlocked (a listen took a waiting request, its session
-        // ended and the descriptor's number went to a new connection): find each entry again by
-        // its id, never by the number.
-        for (std::size_t i = kFixedFds; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) {
-                continue;
+        const std::uint64_t id = set.ids[i - kFixedFds];
+        if (i >= set.lingering_from) {
+            lingering_.Drain(id);
+        } else if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
+                                          [&](const Incoming& in) { return in.id == id; });
+                   it != incoming_.end()) {
+            if (!ReadIncoming(*it, deferred_)) {
+                incoming_.erase(it);
             }
-            const std::uint64_t id = ids[i - kFixedFds];
-            if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
-                                       [&](const Incoming& in) { return in.id == id; });
-                it != incoming_.end()) {
-                if (!ReadIncoming(*it, deferred_)) {
-                    incoming_.erase(it);
-                }
-                continue;
-            }
-            if (auto it = std::find_if(queued_.begin(), queued_.end(),
-                                       [&](const Queued& q) { return q.id == id; });
-                it != queued_.end()) {
-                queued_.erase(it);  // the caller gave up waiting
-                continue;
-            }
-            if (auto it = std::find_if(lingering_.begin(), lingering_.end(),
-                                       [&](const Lingering& l) { return l.id == id; });
-                it != lingering_.end()) {
-                const int fd = it->fd.get();
-                std::uint8_t sink[4096];
-                ssize_t n;
-                int reads = 0;
-                while ((n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)) > 0 && ++reads < 16) {
-                }
-                if (n == 0 ||
-                    (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                    lingering_.erase(it);
-                }
-            }
+        } else if (auto q = std::find_if(queued_.begin(), queued_.end(),
+                                         [&](const Queued& q) { return q.id == id; });
+                   q != queued_.end()) {
+            queued_.erase(q);  // the caller gave up waiting
         }
     }
 }

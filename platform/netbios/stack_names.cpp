@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/netbios/ncb_dispatch.h"
 #include "platform/netbios/stack_impl.h"
 #include "platform/netbios/wire/session.h"
 
@@ -9,12 +10,6 @@
 // (defended), conflict demands, and the answers to its own requests.
 namespace platform::netbios {
 namespace {
-
-NetbiosName FieldName(const std::uint8_t (&field)[NCBNAMSZ]) {
-    NetbiosName name;
-    std::memcpy(name.data(), field, name.size());
-    return name;
-}
 
 std::uint8_t NextNumber(std::uint8_t& next) {
     const std::uint8_t n = next;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/netbios/ncb_dispatch.h"
 #include "platform/netbios/stack_impl.h"
 #include "platform/netbios/wire/session.h"
 
@@ -12,12 +13,6 @@
 // calls, and the per-session commands, which run on the caller's thread.
 namespace platform::netbios {
 namespace {
-
-NetbiosName FieldName(const std::uint8_t (&field)[NCBNAMSZ]) {
-    NetbiosName name;
-    std::memcpy(name.data(), field, name.size());
-    return name;
-}
 
 bool CallerMatches(const NCB& listen, const NetbiosName& calling) {
     return listen.ncb_callname[0] == '*' ||
@@ -32,10 +27,8 @@ void Stack::Impl::CloseGracefully(UniqueFd fd) {
     }
     ::shutdown(fd.get(), SHUT_WR);
     // Reading until the peer closes lets what we sent arrive instead of being cut by a reset.
-    if (lingering_.size() < kMaxLingering) {
-        lingering_.push_back({next_connection_id_++, std::move(fd), Clock::now() + kLingerTime});
-        Wake();
-    }
+    lingering_.Add(std::move(fd));
+    Wake();
 }
 
 void Stack::Impl::Refuse(UniqueFd fd, std::uint8_t error) {
@@ -295,53 +288,29 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     return NRC_GOODRET;
 }
 
-std::uint8_t Stack::Impl::SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const {
+std::uint8_t Stack::Impl::Receive(NCB* ncb) {
     if (!lana_present_[ncb->ncb_lana_num]) {
         return NRC_BRIDGE;
     }
-    session = sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
-        return NRC_BUFLEN;
-    }
-    return NRC_GOODRET;
-}
-
-std::uint8_t Stack::Impl::Receive(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    if (const std::uint8_t code = SessionFor(ncb, session); code != NRC_GOODRET) {
-        return code;
-    }
-    std::size_t received = 0;
-    const std::uint8_t code = session->Receive({ncb->ncb_buffer, ncb->ncb_length}, received);
-    ncb->ncb_length = static_cast<std::uint16_t>(received);
-    return code;
+    return ReceiveOn(sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn), ncb);
 }
 
 std::uint8_t Stack::Impl::Send(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    if (const std::uint8_t code = SessionFor(ncb, session); code != NRC_GOODRET) {
-        return code;
+    if (!lana_present_[ncb->ncb_lana_num]) {
+        return NRC_BRIDGE;
     }
-    return session->Send({ncb->ncb_buffer, ncb->ncb_length});
+    return SendOn(sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn), ncb);
 }
 
 std::uint8_t Stack::Impl::Hangup(NCB* ncb) {
     if (!lana_present_[ncb->ncb_lana_num]) {
         return NRC_BRIDGE;
     }
-    const std::shared_ptr<Session> session = sessions_.Take(ncb->ncb_lana_num, ncb->ncb_lsn);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
     // Sessions still sending are read to their end by the stack's thread before the close.
-    if (UniqueFd fd = session->Hangup(); fd && MustLingerAfterHangup(fd.get())) {
+    return HangUpIn(sessions_, ncb, [this](UniqueFd fd) {
         std::lock_guard lock(mutex_);
         CloseGracefully(std::move(fd));
-    }
-    return NRC_GOODRET;
+    });
 }
 
 }  // namespace platform::netbios

@@ -12,19 +12,12 @@
 #include <cstring>
 
 #include "platform/netbios/machine_service.h"
+#include "platform/netbios/ncb_dispatch.h"
 
 namespace platform::netbios::service {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::size_t kMaxLingering = 256;
-
-wire::NetbiosName FieldName(const std::uint8_t (&field)[NCBNAMSZ]) {
-    wire::NetbiosName name;
-    std::memcpy(name.data(), field, name.size());
-    return name;
-}
 
 CommandFields FieldsOf(const NCB& ncb) {
     CommandFields f;
@@ -41,20 +34,6 @@ CommandFields FieldsOf(const NCB& ncb) {
         f.address = CallAddress(ncb);
     }
     return f;
-}
-
-// Completes an asynchronous command as the stack does: output fields, post routine, event.
-void Finish(NCB* ncb, std::uint8_t code) {
-    ncb->ncb_retcode = code;
-    ncb->ncb_cmd_cplt = code;
-    auto* post = ncb->ncb_post;
-    auto* event = ncb->ncb_event;
-    if (post != nullptr) {
-        post(ncb);
-    }
-    if (event != nullptr) {
-        event->Set();
-    }
 }
 
 }  // namespace
@@ -116,76 +95,70 @@ ServiceClient::~ServiceClient() {
 }
 
 std::uint8_t ServiceClient::Submit(NCB* ncb) {
-    if (ncb == nullptr) {
-        return NRC_ILLCMD;
-    }
-    const std::uint8_t command = ncb->ncb_command & static_cast<std::uint8_t>(~ASYNCH);
-    const bool async = (ncb->ncb_command & ASYNCH) != 0;
-    auto ask = [&](bool completes_itself) {
-        auto waiter = std::make_shared<Waiter>();
-        waiter->ncb = ncb;
-        waiter->command = command;
-        waiter->async = completes_itself;
-        Request request;
-        request.ncb = FieldsOf(*ncb);
-        return Ask(request, waiter);
-    };
-    if (command == NCBLISTEN) {
-        const std::uint8_t code = ask(async);
-        if (!async) {
-            ncb->ncb_retcode = code;
-            ncb->ncb_cmd_cplt = code;
-        }
-        return code;
-    }
-    if (async) {
-        ncb->ncb_retcode = NRC_PENDING;
-        ncb->ncb_cmd_cplt = NRC_PENDING;
-    }
-    std::uint8_t code = NRC_ILLCMD;
+    return Dispatch(
+        ncb,
+        [&](bool async) {
+            const std::uint8_t code = Forward(ncb, async);
+            return async ? code : SetResult(ncb, code);
+        },
+        [&](std::uint8_t command) { return RunCommand(ncb, command); });
+}
+
+std::uint8_t ServiceClient::Forward(NCB* ncb, bool completes_itself) {
+    auto waiter = std::make_shared<Waiter>();
+    waiter->ncb = ncb;
+    waiter->command = ncb->ncb_command & static_cast<std::uint8_t>(~ASYNCH);
+    waiter->async = completes_itself;
+    Request request;
+    request.ncb = FieldsOf(*ncb);
+    return Ask(request, waiter);
+}
+
+std::uint8_t ServiceClient::RunCommand(NCB* ncb, std::uint8_t command) {
     switch (command) {
         case NCBRECV:
-            code = Receive(ncb);
-            break;
+            return ReceiveOn(FindSession(ncb), ncb);
         case NCBSEND:
-            code = Send(ncb);
-            break;
+            return SendOn(FindSession(ncb), ncb);
         case NCBHANGUP:
-            code = Hangup(ncb);
-            break;
+            return HangUpIn(sessions_, ncb, [this](UniqueFd fd) {
+                std::lock_guard lock(mutex_);
+                lingering_.Add(std::move(fd));
+                wake_.Set();
+            });
         case NCBDELNAME:
-            code = ask(false);
-            if (code == NRC_GOODRET) {
-                const wire::NetbiosName name = FieldName(ncb->ncb_name);
-                sessions_.Abort(ncb->ncb_lana_num, &name, false);
-            }
-            break;
+            return DeleteName(ncb);
         case NCBRESET:
-            code = ask(false);
-            if (code == NRC_GOODRET) {
-                sessions_.Abort(ncb->ncb_lana_num, nullptr, true);
-                if (ncb->ncb_lsn == 0) {
-                    std::lock_guard lock(lanas_mutex_);
-                    const std::uint8_t room = ncb->ncb_callname[0];
-                    lanas_[ncb->ncb_lana_num].max_sessions =
-                        room ? std::min<std::size_t>(room, 254) : LanaSessions{}.max_sessions;
-                }
-            }
-            break;
+            return Reset(ncb);
         case NCBADDNAME:
         case NCBENUM:
         case NCBCALL:
-            code = ask(false);
-            break;
+            return Forward(ncb, false);
         default:
-            break;
+            return NRC_ILLCMD;
     }
-    if (async) {
-        Finish(ncb, code);
-        return NRC_PENDING;
+}
+
+std::uint8_t ServiceClient::DeleteName(NCB* ncb) {
+    const std::uint8_t code = Forward(ncb, false);
+    if (code == NRC_GOODRET) {
+        const wire::NetbiosName name = FieldName(ncb->ncb_name);
+        sessions_.Abort(ncb->ncb_lana_num, &name, false);
     }
-    ncb->ncb_retcode = code;
-    ncb->ncb_cmd_cplt = code;
+    return code;
+}
+
+std::uint8_t ServiceClient::Reset(NCB* ncb) {
+    const std::uint8_t code = Forward(ncb, false);
+    if (code == NRC_GOODRET) {
+        sessions_.Abort(ncb->ncb_lana_num, nullptr, true);
+        if (ncb->ncb_lsn == 0) {
+            std::lock_guard lock(lanas_mutex_);
+            const std::uint8_t room = ncb->ncb_callname[0];
+            lanas_[ncb->ncb_lana_num].max_sessions =
+                room ? std::min<std::size_t>(room, 254) : LanaSessions{}.max_sessions;
+        }
+    }
     return code;
 }
 
@@ -416,32 +389,25 @@ void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& repl
 
 void ServiceClient::Run() {
     ::pthread_setname_np(::pthread_self(), "netbios-client");
-    std::vector<std::pair<UniqueFd, Clock::time_point>> lingering;
     std::vector<pollfd> fds;
+    std::vector<std::uint64_t> lingering_ids;
     for (;;) {
         std::shared_ptr<Connection> connection;
+        Clock::time_point next;
         {
             std::lock_guard lock(mutex_);
             if (stopping_) {
                 return;
             }
             connection = connection_;
-            for (auto& l : lingering_) {
-                lingering.push_back(std::move(l));
-            }
-            lingering_.clear();
+            lingering_.Expire(Clock::now());
+            fds.assign(
+                {{wake_.fd(), POLLIN, 0}, {connection ? connection->fd.get() : -1, POLLIN, 0}});
+            lingering_ids.clear();
+            lingering_.Watch(fds, lingering_ids);
+            next = lingering_.NextDeadline();
         }
-        const auto now = Clock::now();
-        std::erase_if(lingering, [&](const auto& l) { return l.second <= now; });
-        fds.assign({{wake_.fd(), POLLIN, 0}, {connection ? connection->fd.get() : -1, POLLIN, 0}});
-        auto next = now + std::chrono::seconds(60);
-        for (const auto& l : lingering) {
-            fds.push_back({l.first.get(), POLLIN, 0});
-            next = std::min(next, l.second);
-        }
-        const auto wait =
-            std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
-        if (::poll(fds.data(), fds.size(), lingering.empty() ? -1 : static_cast<int>(wait)) <= 0) {
+        if (::poll(fds.data(), fds.size(), PollTimeout(next)) <= 0) {
             continue;
         }
         if (fds[0].revents) {
@@ -450,14 +416,10 @@ void ServiceClient::Run() {
         if (connection && fds[1].revents) {
             ReadReplies(connection);
         }
-        for (std::size_t i = lingering.size(); i-- > 0;) {
-            if (fds[2 + i].revents == 0) {
-                continue;
-            }
-            std::uint8_t sink[4096];
-            const ssize_t n = ::recv(lingering[i].first.get(), sink, sizeof sink, MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                lingering.erase(lingering.begin() + static_cast<std::ptrdiff_t>(i));
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < lingering_ids.size(); ++i) {
+            if (fds[2 + i].revents != 0) {
+                lingering_.Drain(lingering_ids[i]);
             }
         }
     }
@@ -565,46 +527,6 @@ std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
     }
     sessions_.Put(std::move(session));
     return lsn;
-}
-
-std::uint8_t ServiceClient::Receive(NCB* ncb) {
-    auto session = FindSession(ncb);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
-        return NRC_BUFLEN;
-    }
-    std::size_t received = 0;
-    const std::uint8_t code = session->Receive({ncb->ncb_buffer, ncb->ncb_length}, received);
-    ncb->ncb_length = static_cast<std::uint16_t>(received);
-    return code;
-}
-
-std::uint8_t ServiceClient::Send(NCB* ncb) {
-    auto session = FindSession(ncb);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
-        return NRC_BUFLEN;
-    }
-    return session->Send({ncb->ncb_buffer, ncb->ncb_length});
-}
-
-std::uint8_t ServiceClient::Hangup(NCB* ncb) {
-    const std::shared_ptr<Session> session = sessions_.Take(ncb->ncb_lana_num, ncb->ncb_lsn);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
-    if (UniqueFd fd = session->Hangup(); fd && MustLingerAfterHangup(fd.get())) {
-        std::lock_guard lock(mutex_);
-        if (lingering_.size() < kMaxLingering) {
-            lingering_.emplace_back(std::move(fd), Clock::now() + kLingerTime);
-            wake_.Set();
-        }
-    }
-    return NRC_GOODRET;
 }
 
 }  // namespace platform::netbios::service
