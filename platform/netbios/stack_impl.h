@@ -53,6 +53,7 @@ class Stack::Impl {
     static constexpr std::size_t kDefaultSessions = 16;
     static constexpr std::size_t kDefaultNames = 8;
     static constexpr std::size_t kMaxHandedOver = 256;
+    static constexpr int kPacketsPerWake = 64;  // read (or accepted) at one wake of the thread
     static constexpr std::size_t kMaxRequestSize = 600;  // two names with the longest scopes
     static constexpr std::chrono::milliseconds kCallTimeout{5000};
     // An address whose session ran past its conversation limit while others waited comes after
@@ -161,6 +162,12 @@ class Stack::Impl {
     static void FinishAll(Completions& done);
 
     // Names (under the lock).
+    // A name number the adapter does not use (0 when all are taken).
+    std::uint8_t FreeNameNumber(Lana& lana);
+    // Registers the name just entered on the network (lock held, released while waiting for
+    // objections); NRC_GOODRET once it is held.
+    std::uint8_t Register(Lock& lock, std::uint8_t lana, const NetbiosName& name,
+                          const NameEntry& entry);
     Lana* FindLana(std::uint8_t number);
     NameEntry* FindHeld(Lana& lana, const NetbiosName& name);
     // Drops a name: fails its listens with code, refuses its queued requests, aborts its
@@ -184,6 +191,12 @@ class Stack::Impl {
     std::uint8_t AllocateLsn(Lana& lana) {
         return sessions_.FreeNumber(lana.number, lana.next_lsn, lana.max_sessions);
     }
+    // Gives the queued requests for the name to its listens, as long as both last.
+    void ServeQueued(Lana& lana, NameEntry& entry, const NetbiosName& name, Completions& done);
+    // Connects to the called name at address and asks for a session (following one retarget,
+    // which changes address); NRC_GOODRET with fd connected, else why not (fd unusable).
+    std::uint8_t RequestSession(UniqueFd& fd, std::uint32_t& address, const NetbiosName& local,
+                                const NetbiosName& remote);
     // Gives a session request to the first matching listen of the name; false when none.
     bool OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd, const NetbiosName& called,
                        const NetbiosName& calling, std::uint32_t remote_address, Completions& done);

@@ -141,11 +141,9 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     auto fail = [&](std::uint8_t code) {
         if (async) {
             Finish(ncb, code);  // the owner may wait on the event whatever we return
-        } else {
-            ncb->ncb_retcode = code;
-            ncb->ncb_cmd_cplt = code;
+            return code;
         }
-        return code;
+        return SetResult(ncb, code);
     };
     if (!EnsurePorts(false, true, false)) {
         return fail(NRC_NORESOURCES);
@@ -169,9 +167,24 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     }
     NameEntry& entry = it->second;
     auto sync = async ? nullptr : std::make_shared<SyncListen>();
-    ncb->ncb_retcode = NRC_PENDING;
-    ncb->ncb_cmd_cplt = NRC_PENDING;
+    SetResult(ncb, NRC_PENDING);
     entry.listens.push_back({ncb, sync});
+    ServeQueued(*lana, entry, name, done);
+    if (sync) {
+        // Completed by a session, by the name's deletion or by the stack stopping.
+        changed_.wait(lock, [&] { return sync->done; });
+        const std::uint8_t code = ncb->ncb_retcode;
+        lock.unlock();
+        FinishAll(done);
+        return code;
+    }
+    lock.unlock();
+    FinishAll(done);
+    return NRC_PENDING;
+}
+
+void Stack::Impl::ServeQueued(Lana& lana, NameEntry& entry, const NetbiosName& name,
+                              Completions& done) {
     // Requests that arrived while no listen was pending go first, in their order, except that
     // addresses whose last session overran its limit wait until the others are served.
     const auto now = Clock::now();
@@ -182,7 +195,7 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     while (!entry.listens.empty()) {
         auto next = queued_.end();
         for (auto q = queued_.begin(); q != queued_.end(); ++q) {
-            if (q->lana == lana->number && q->called == name &&
+            if (q->lana == lana.number && q->called == name &&
                 std::any_of(
                     entry.listens.begin(), entry.listens.end(),
                     [&](const PendingListen& p) { return CallerMatches(*p.ncb, q->calling); }) &&
@@ -198,19 +211,8 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
         const NetbiosName calling = next->calling;
         const std::uint32_t remote = next->remote_address;
         queued_.erase(next);
-        OfferToListen(*lana, entry, fd, name, calling, remote, done);
+        OfferToListen(lana, entry, fd, name, calling, remote, done);
     }
-    if (sync) {
-        // Completed by a session, by the name's deletion or by the stack stopping.
-        changed_.wait(lock, [&] { return sync->done; });
-        const std::uint8_t code = ncb->ncb_retcode;
-        lock.unlock();
-        FinishAll(done);
-        return code;
-    }
-    lock.unlock();
-    FinishAll(done);
-    return NRC_PENDING;
 }
 
 std::uint8_t Stack::Impl::Call(NCB* ncb) {
@@ -238,8 +240,29 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (address == 0) {
         return NRC_NOCALL;
     }
-    std::uint16_t port = config_.session_port;
     UniqueFd fd;
+    if (const std::uint8_t code = RequestSession(fd, address, local, remote); code != NRC_GOODRET) {
+        return code;
+    }
+    SetNoDelay(fd.get());
+    lock.lock();
+    lana = FindLana(lana_number);
+    const std::uint8_t lsn = lana ? AllocateLsn(*lana) : 0;
+    if (lsn == 0) {
+        return lana ? NRC_LOCTFUL : NRC_BRIDGE;
+    }
+    auto session = NewSession(fd, lana_number, lsn, local, remote, address, false);
+    if (!session) {
+        return NRC_NORESOURCES;
+    }
+    sessions_.Put(std::move(session));
+    ncb->ncb_lsn = lsn;
+    return NRC_GOODRET;
+}
+
+std::uint8_t Stack::Impl::RequestSession(UniqueFd& fd, std::uint32_t& address,
+                                         const NetbiosName& local, const NetbiosName& remote) {
+    std::uint16_t port = config_.session_port;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!RunOnStackThread([&] { fd = NewTcpSocket(); }) || !fd) {
             return NRC_NORESOURCES;
@@ -272,19 +295,6 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
         address = answer->address;  // retarget: once
         port = answer->port;
     }
-    SetNoDelay(fd.get());
-    lock.lock();
-    lana = FindLana(lana_number);
-    const std::uint8_t lsn = lana ? AllocateLsn(*lana) : 0;
-    if (lsn == 0) {
-        return lana ? NRC_LOCTFUL : NRC_BRIDGE;
-    }
-    auto session = NewSession(fd, lana_number, lsn, local, remote, address, false);
-    if (!session) {
-        return NRC_NORESOURCES;
-    }
-    sessions_.Put(std::move(session));
-    ncb->ncb_lsn = lsn;
     return NRC_GOODRET;
 }
 

@@ -76,6 +76,8 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     // Ends the connection: every waiting command completes with NRC_SYSTEM.
     void Break(const std::shared_ptr<Connection>& connection);
     void Complete(const std::shared_ptr<Waiter>& waiter, const Reply& reply, UniqueFd fd);
+    // Carries on the session a listen or call was answered with; its return code.
+    std::uint8_t TakeSession(const Waiter& waiter, const Reply& reply, UniqueFd fd);
     void Run();
     void ReadReplies(const std::shared_ptr<Connection>& connection);
     void CloseMailslot(std::uint64_t generation, const std::string& name);
