@@ -1,6 +1,6 @@
-#include <cstring>
 #include <thread>
 
+#include "platform/netbios/ncb_dispatch.h"
 #include "tools/netbiosd/server/pending_listen.h"
 #include "tools/netbiosd/server/server.h"
 
@@ -40,8 +40,7 @@ void Server::ListenPosted(NCB* ncb) {
             session.reset(server->stack_.DetachSession(ncb->ncb_lana_num, ncb->ncb_lsn));
         }
         auto fd = std::make_shared<UniqueFd>(std::move(session));
-        wire::NetbiosName caller;
-        std::memcpy(caller.data(), ncb->ncb_callname, caller.size());
+        const wire::NetbiosName caller = FieldName(ncb->ncb_callname);
         server->Post([server, listen, fd, caller, code = ncb->ncb_retcode, num = ncb->ncb_num] {
             server->SharedListenDone(listen, code, std::move(*fd), caller, num);
         });
@@ -57,7 +56,7 @@ void Server::ListenPosted(NCB* ncb) {
             reply.retcode = NRC_SABORT;
         }
         reply.num = ncb->ncb_num;
-        std::memcpy(reply.callname.data(), ncb->ncb_callname, reply.callname.size());
+        reply.callname = FieldName(ncb->ncb_callname);
     }
     // Straight to the program. What is left is bookkeeping on the service's thread, which need not
     // wake for it unless the program is to be cut off.

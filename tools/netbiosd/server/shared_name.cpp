@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/netbios/ncb_dispatch.h"
 #include "tools/netbiosd/server/pending_listen.h"
 #include "tools/netbiosd/server/server.h"
 
@@ -195,8 +196,7 @@ void Server::SharedListenDone(PendingListen* listen, std::uint8_t code, UniqueFd
     while (!listen->finished) {
         std::this_thread::yield();
     }
-    NameKey key{listen->ncb.ncb_lana_num, {}};
-    std::memcpy(key.second.data(), listen->ncb.ncb_name, key.second.size());
+    const NameKey key{listen->ncb.ncb_lana_num, FieldName(listen->ncb.ncb_name)};
     auto node = listens_.extract(listen);
     auto it = shared_.find(key);
     if (it == shared_.end() || it->second.stack_listen != listen) {
