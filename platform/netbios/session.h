@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "platform/netbios/socket.h"
@@ -68,6 +69,9 @@ class Session {
 
   private:
     enum class Wait { Ready, Aborted, TimedOut, Failed };
+    // Hands out what was read ahead: the return code once the message ended, out is full or the
+    // stream went wrong; nullopt once nothing staged is left.
+    std::optional<std::uint8_t> TakeStaged(std::span<std::uint8_t> out, std::size_t& received);
     Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
 
     // Made first: when it cannot be made, the descriptor is not taken.

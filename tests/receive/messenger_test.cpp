@@ -11,13 +11,13 @@
 
 #include "platform/mailslot/mailslot.h"
 #include "platform/netbios/machine_service.h"
-#include "platform/netbios/service/local_socket.h"
-#include "platform/netbios/service/server.h"
 #include "platform/netbios/wire/datagram.h"
 #include "platform/netbios/wire/mailslot_write.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/messenger.h"
 #include "tests/netbios/netbios_test_util.h"
+#include "tools/netbiosd/server/local_socket.h"
+#include "tools/netbiosd/server/server.h"
 
 using namespace std::chrono;
 using namespace nbtest;

@@ -1,4 +1,4 @@
-#include "platform/netbios/service/worker_pool.h"
+#include "tools/netbiosd/server/worker_pool.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "platform/netbios/service/protocol.h"
+#include "platform/netbios/machine_service/protocol.h"
 
 #include <algorithm>
 

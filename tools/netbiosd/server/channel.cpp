@@ -1,4 +1,4 @@
-#include "platform/netbios/service/channel.h"
+#include "tools/netbiosd/server/channel.h"
 
 #include <sys/socket.h>
 

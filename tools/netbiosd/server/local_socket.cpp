@@ -1,4 +1,4 @@
-#include "platform/netbios/service/local_socket.h"
+#include "tools/netbiosd/server/local_socket.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/netbios/service/name_policy.h"
+#include "tools/netbiosd/server/name_policy.h"
 
 #include <pwd.h>
 #include <unistd.h>

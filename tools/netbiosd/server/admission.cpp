@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "platform/netbios/service/server.h"
+#include "tools/netbiosd/server/server.h"
 
 // Who may be served: programs are counted by person. An account's programs count against that
 // account; uids without an account (subordinate uids, other namespaces) share one small pool, so

@@ -1,4 +1,4 @@
-#include "platform/netbios/service/relay.h"
+#include "tools/netbiosd/server/relay.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -17,18 +18,18 @@
 #include <vector>
 
 #include "platform/mailslot/mailslot.h"
+#include "platform/netbios/machine_service/protocol.h"
 #include "platform/netbios/ncb.h"
-#include "platform/netbios/service/channel.h"
-#include "platform/netbios/service/datagram_routes.h"
-#include "platform/netbios/service/log_limiter.h"
-#include "platform/netbios/service/name_policy.h"
-#include "platform/netbios/service/protocol.h"
-#include "platform/netbios/service/relay.h"
-#include "platform/netbios/service/worker_pool.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/socket.h"
 #include "platform/netbios/stack.h"
 #include "platform/sync/event.h"
+#include "tools/netbiosd/server/channel.h"
+#include "tools/netbiosd/server/datagram_routes.h"
+#include "tools/netbiosd/server/log_limiter.h"
+#include "tools/netbiosd/server/name_policy.h"
+#include "tools/netbiosd/server/relay.h"
+#include "tools/netbiosd/server/worker_pool.h"
 
 // The NetBIOS service: serves Netbios() to the programs of this machine over a local socket, on
 // the one stack it owns. A user's name belongs to the program that added it (another gets the
@@ -130,7 +131,20 @@ class Server {
         bool held = false;        // false while being added
         std::uint64_t token = 0;  // tells this adding from an earlier one of the same name
     };
+    // What one wait of the service's thread watches: the wake-up event and the listener, the
+    // programs by id, then from relays_from on the descriptors of the first relays.
+    struct PollSet {
+        std::vector<pollfd> fds;
+        std::vector<std::uint64_t> ids;  // for each program's descriptor
+        std::size_t relays_from = 0;
+        std::size_t relays = 0;
+    };
     void Run();
+    void CutOffBroken();
+    // Fills the set; returns the poll timeout.
+    int FillPollSet(PollSet& set) const;
+    void ServeClients(const PollSet& set);
+    void ServeRelays(const PollSet& set);
     void Accept();
     enum class ReadResult { Read, Gone, Garbage };
     // Reads and handles what the program sent.
@@ -150,6 +164,12 @@ class Server {
     void RunForClient(Client& client, std::function<void()> work);
     void FinishRunning(std::uint64_t client);
     void AddName(Client& client, const Request& request);
+    // Answers an add the program's name policy does not allow, with the reason, logged once.
+    void RefuseName(Client& client, const Request& request);
+    // The stack's answer to an add: the name is the program's now, unless it was deleted or its
+    // program went meanwhile.
+    void NameAdded(std::uint64_t client, const NameKey& key, std::uint64_t token,
+                   std::uint32_t request_id, std::uint8_t code, std::uint8_t num);
     std::uint8_t DeleteName(Client& client, std::uint8_t lana, const wire::NetbiosName& name);
     void DeleteFromStack(std::uint8_t lana, const wire::NetbiosName& name);
     void Listen(Client& client, const Request& request);

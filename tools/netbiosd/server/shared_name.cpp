@@ -1,8 +1,9 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/netbios/service/pending_listen.h"
-#include "platform/netbios/service/server.h"
+#include "platform/netbios/ncb_dispatch.h"
+#include "tools/netbiosd/server/pending_listen.h"
+#include "tools/netbiosd/server/server.h"
 
 // The computer's messenger name, which every user's program may want: the service registers it
 // once, for as long as any program holds it, and carries each caller's session on for every
@@ -195,8 +196,7 @@ void Server::SharedListenDone(PendingListen* listen, std::uint8_t code, UniqueFd
     while (!listen->finished) {
         std::this_thread::yield();
     }
-    NameKey key{listen->ncb.ncb_lana_num, {}};
-    std::memcpy(key.second.data(), listen->ncb.ncb_name, key.second.size());
+    const NameKey key{listen->ncb.ncb_lana_num, FieldName(listen->ncb.ncb_name)};
     auto node = listens_.extract(listen);
     auto it = shared_.find(key);
     if (it == shared_.end() || it->second.stack_listen != listen) {

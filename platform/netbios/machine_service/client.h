@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "platform/mailslot/mailslot.h"
+#include "platform/netbios/lingering.h"
+#include "platform/netbios/machine_service/protocol.h"
 #include "platform/netbios/ncb.h"
-#include "platform/netbios/service/protocol.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/session_table.h"
 #include "platform/netbios/socket.h"
@@ -32,7 +33,6 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
   public:
     // A command other than a listen that gets no answer for this long breaks the connection.
     static constexpr std::chrono::seconds kAnswerTimeout{30};
-    static constexpr std::chrono::milliseconds kLingerTime{2000};
 
     explicit ServiceClient(std::string socket_path);
     ~ServiceClient();
@@ -61,6 +61,14 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     class MailslotLease;
     using Lock = std::unique_lock<std::mutex>;
 
+    // Every command but a listen, on the caller's thread: most go to the service as they are.
+    std::uint8_t RunCommand(NCB* ncb, std::uint8_t command);
+    // Asks the service to carry out the control block's command; with completes_itself (an
+    // asynchronous listen) it returns NRC_PENDING and completes the control block later.
+    std::uint8_t Forward(NCB* ncb, bool completes_itself);
+    // Forwarded, then the sessions of the name or adapter end here too.
+    std::uint8_t DeleteName(NCB* ncb);
+    std::uint8_t Reset(NCB* ncb);
     // Sends the request and waits for its answer (a listen with ASYNCH: returns NRC_PENDING and
     // completes the control block later).
     std::uint8_t Ask(const Request& request, const std::shared_ptr<Waiter>& waiter);
@@ -68,6 +76,8 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     // Ends the connection: every waiting command completes with NRC_SYSTEM.
     void Break(const std::shared_ptr<Connection>& connection);
     void Complete(const std::shared_ptr<Waiter>& waiter, const Reply& reply, UniqueFd fd);
+    // Carries on the session a listen or call was answered with; its return code.
+    std::uint8_t TakeSession(const Waiter& waiter, const Reply& reply, UniqueFd fd);
     void Run();
     void ReadReplies(const std::shared_ptr<Connection>& connection);
     void CloseMailslot(std::uint64_t generation, const std::string& name);
@@ -75,9 +85,6 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     // Sessions handed over.
     std::uint8_t AddSession(std::uint8_t lana, UniqueFd fd, const wire::NetbiosName& local,
                             const wire::NetbiosName& remote, Session::Limits limits);
-    std::uint8_t Receive(NCB* ncb);
-    std::uint8_t Send(NCB* ncb);
-    std::uint8_t Hangup(NCB* ncb);
     std::shared_ptr<Session> FindSession(const NCB* ncb) const {
         return sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn);
     }
@@ -92,7 +99,7 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     std::uint64_t next_generation_ = 1;
     std::uint32_t next_id_ = 1;
     std::map<std::uint32_t, std::shared_ptr<Waiter>> waiting_;
-    std::vector<std::pair<UniqueFd, std::chrono::steady_clock::time_point>> lingering_;
+    LingeringSockets lingering_;  // drained by the reader
     // The mailslots handed out, woken when their connection ends.
     std::vector<std::weak_ptr<MailslotLease>> leases_;
     bool stopping_ = false;

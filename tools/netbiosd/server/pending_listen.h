@@ -5,9 +5,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/netbios/machine_service/protocol.h"
 #include "platform/netbios/ncb.h"
-#include "platform/netbios/service/protocol.h"
-#include "platform/netbios/service/server.h"
+#include "tools/netbiosd/server/server.h"
 
 namespace platform::netbios::service {
 

@@ -1,4 +1,4 @@
-#include "platform/netbios/service/datagram_routes.h"
+#include "tools/netbiosd/server/datagram_routes.h"
 
 #include <algorithm>
 

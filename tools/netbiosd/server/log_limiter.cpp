@@ -1,4 +1,4 @@
-#include "platform/netbios/service/log_limiter.h"
+#include "tools/netbiosd/server/log_limiter.h"
 
 #include <algorithm>
 #include <cstdio>
