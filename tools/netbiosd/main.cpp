@@ -16,7 +16,6 @@
 #include "platform/netbios/samba.h"
 #include "platform/netbios/stack.h"
 #include "platform/system/system.h"
-#include "platform/system/version.h"
 #include "tools/netbiosd/options.h"
 #include "tools/netbiosd/server/datagram_routes.h"
 #include "tools/netbiosd/server/local_socket.h"
@@ -49,13 +48,8 @@ std::string Describe(const std::vector<nb::BindProblem>& problems) {
 
 // The options that only tell something: the exit code once told; nullopt for the service to run.
 std::optional<int> Tell(const NetbiosdOptions& options) {
-    if (options.help) {
-        std::fputs(kNetbiosdUsage, stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("tolvane-netbiosd (Tolvane Corvessan) %s\n", kTolvaneVersion);
-        return 0;
+    if (const auto status = tools::Answer(options.request, "tolvane-netbiosd", kNetbiosdUsage)) {
+        return status;
     }
     if (options.check_samba) {
         std::string report;
@@ -99,9 +93,7 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = ParseNetbiosdOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "tolvane-netbiosd: %s\nTry 'tolvane-netbiosd --help'.\n",
-                     error.c_str());
-        return 2;
+        return tools::UsageError("tolvane-netbiosd", error);
     }
     if (const auto told = Tell(*options)) {
         return *told;
