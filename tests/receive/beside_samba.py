@@ -50,9 +50,11 @@ def write_conf(switched):
 
 
 def start_samba(daemon):
-    """The daemon in a session of its own (its children with it), in the foreground."""
+    """The daemon in a session and a PID namespace of its own, in the foreground: the helpers
+    smbd starts on demand (samba-dcerpcd) leave its session, and end with the namespace."""
     samba[daemon] = subprocess.Popen(
-        ["setsid", daemon, "--foreground", "--no-process-group", "-s", conf],
+        ["setsid", "unshare", "--pid", "--fork", "--kill-child", daemon, "--foreground",
+         "--no-process-group", "-s", conf],
         stdout=subprocess.DEVNULL, stderr=open(f"{work}/{daemon}.err", "w"))
 
 

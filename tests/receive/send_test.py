@@ -65,7 +65,10 @@ dos charset = CP850
 log file = {folder}/smbd.log
 """ + "".join(f"{key} = {folder}/{key.split()[0]}\n" for key in dirs) +
             f"message command = /bin/mv %s {folder}/messages/\n")
-    smbd = subprocess.Popen(["setsid", "smbd", "--foreground", "--no-process-group", "-s", conf],
+    # A PID namespace of its own: the helpers smbd starts on demand (samba-dcerpcd) leave its
+    # session, and end with the namespace when smbd does.
+    smbd = subprocess.Popen(["setsid", "unshare", "--pid", "--fork", "--kill-child", "smbd",
+                             "--foreground", "--no-process-group", "-s", conf],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     assert wait_for(20, lambda: subprocess.run(["ss", "-Htln", "sport = 139"], capture_output=True,
                                                text=True).stdout.strip()), "smbd listens"
