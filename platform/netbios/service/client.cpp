@@ -558,12 +558,8 @@ std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
         ::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
             ? ntohl(peer.sin_addr.s_addr)
             : 0;
-    auto session =
-        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits);
-    if (!session->valid()) {
-        return 0;  // out of descriptors: the caller closes fd
-    }
-    sessions_.Put(std::move(session));
+    sessions_.Put(
+        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits));
     return lsn;
 }
 
