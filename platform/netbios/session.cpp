@@ -49,10 +49,8 @@ void Session::WakeWaits() {
 }
 
 Session::Wait Session::WaitFor(short events, Clock::time_point deadline) {
+    // Out of descriptors for the signal, an end is looked for every few milliseconds instead.
     const int abort = AbortFd();
-    if (abort < 0) {
-        return Wait::Failed;
-    }
     for (;;) {
         if (ended_.load() != NRC_GOODRET) {
             return Wait::Aborted;
@@ -65,7 +63,8 @@ Session::Wait Session::WaitFor(short events, Clock::time_point deadline) {
         pollfd fds[2] = {{fd_.get(), events, 0}, {abort, POLLIN, 0}};
         // Round up so that a wait never ends just before its deadline and spins.
         const int r =
-            ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
+            ::poll(fds, 2,
+                   static_cast<int>(std::min<long long>(left.count() + 1, abort < 0 ? 50 : 60000)));
         if (r < 0) {
             if (errno == EINTR) {
                 continue;

@@ -68,7 +68,7 @@ class Session {
     enum class Wait { Ready, Aborted, TimedOut, Failed };
     Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
     // The abort signal's descriptor, made by the first wait: most sessions end (or are handed
-    // on) without ever waiting. -1 when the process is out of descriptors.
+    // on) without ever waiting. -1 while the process is out of descriptors.
     int AbortFd();
     // Wakes a wait, if there was one.
     void WakeWaits();
