@@ -551,7 +551,7 @@ std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
     if (lsn == 0) {
         return 0;
     }
-    SetNoDelay(fd.get());
+    // The service's stack made the socket and set it up (no delay) before handing it over.
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     const std::uint32_t address =
