@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "archive/observation.h"
-#include "archive/variant.h"
+#include "common/variant.h"
 
 // Names of the fields of one archived message. Names are compared exactly: "type" is not "Type".
 namespace archive_field {

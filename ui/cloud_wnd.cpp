@@ -10,8 +10,8 @@
 #include <cmath>
 #include <limits>
 
-#include "shell/desktop/window_system.h"
-#include "shell/desktop/window_utils.h"
+#include "ui/window_system.h"
+#include "ui/window_utils.h"
 
 namespace {
 

@@ -20,13 +20,6 @@
 
 namespace {
 
-constexpr int kStringCaption = 201;
-constexpr int kStringPrev = 202;
-constexpr int kStringNext = 203;
-constexpr int kStringCopy = 204;
-constexpr int kStringWroteTo = 205;
-constexpr int kStringNoMessages = 206;
-
 QString Loc(int id) {
     return QString::fromStdString(LoadLocString(id));
 }
@@ -135,35 +128,37 @@ CPopupMsgForm::CPopupMsgForm(QWidget* owner)
       caption_font_(CaptionFont()),
       link_font_(LinkFont()),
       text_(kTextId, this),
-      prev_(kPrevId, Loc(kStringPrev), this),
-      next_(kNextId, Loc(kStringNext), this),
-      copy_(kCopyId, Loc(kStringCopy), this),
+      prev_(kPrevId, Loc(strings::kPrevMessage), this),
+      next_(kNextId, Loc(strings::kNextMessage), this),
+      copy_(kCopyId, Loc(strings::kCopy), this),
       reply_link_(kReplyId, Loc(strings::kReply), this),
       caption_(kCaptionId, this),
       close_(kCloseId, &caption_) {
     text_.setFont(text_font_);
     text_.SetBackground(QColor::fromRgb(kBackground));
-    text_.setGeometry(kTextLeft, kTextTop, 294 - kTextLeft, 100 - kTextTop);
+    text_.setGeometry(kTextRect);
 
     reply_link_.hide();
-    PlaceLinks(130);
+    ArrangeLinks();
 
-    caption_.SetText(Loc(kStringCaption));
-    caption_.setFont(FontToFit(caption_font_, {caption_.text()},
-                               {297 - 2 * tlDragBar::kTextInset, tlDragBar::kTextHeight}));
-    caption_.setGeometry(1, 1, 297, 24);
+    caption_.SetText(Loc(strings::kMessagesReceived));
+    caption_.setFont(
+        FontToFit(caption_font_, {caption_.text()},
+                  {kCaptionRect.width() - 2 * tlDragBar::kTextInset, tlDragBar::kTextHeight}));
+    caption_.setGeometry(kCaptionRect);
 
-    close_.setGeometry(303, 253, 20, 20);  // moved into place by every layout
+    close_.setGeometry(kCloseRect);
     close_.SetBitmaps(resources::LoadBitmap(resources::kBitmapCloseNormal),
                       resources::LoadBitmap(resources::kBitmapCloseHot));
 
     UpdateLayout();
 }
 
-void CPopupMsgForm::PlaceLinks(int top) {
+void CPopupMsgForm::ArrangeLinks() {
     // The three links each in its own place while its text fits there; otherwise (and always
     // with "Reply") the band is shared out by the texts' widths, and the font made smaller while
-    // even that is too narrow.
+    // even that is too narrow. Their top is the layout's.
+    const int top = prev_.y();
     std::vector<TlStaticLink*> links = {&prev_, &next_, &copy_};
     if (!reply_link_.isHidden()) {
         links.push_back(&reply_link_);
@@ -214,13 +209,12 @@ QSize CPopupMsgForm::GetDesiredSize() const {
 
 void CPopupMsgForm::UpdateLayout() {
     text_.RequestResize();
-    const int height = std::clamp(text_.RequestedHeight(), kTextMinHeight, kTextMaxHeight);
+    const int height = std::clamp(text_.RequestedHeight(), kTextRect.height(), kTextMaxHeight);
     text_.resize(text_.RequestedWidth(), height);
     const int links_top = text_.y() + text_.height() + kLinkGap;
     for (TlStaticLink* link : {&prev_, &next_, &copy_, &reply_link_}) {
         link->move(link->x(), links_top);
     }
-    close_.move(274, 3);
     TlCloudWnd::UpdateLayout();
 }
 
@@ -232,7 +226,7 @@ void CPopupMsgForm::UpdateContent(int reason) {
     }
     if (reply_to_.has_value() == reply_link_.isHidden()) {
         reply_link_.setHidden(!reply_to_.has_value());
-        PlaceLinks(prev_.y());
+        ArrangeLinks();
     }
     TlCloudWnd::UpdateContent(reason);
 }
@@ -273,7 +267,7 @@ QString CPopupMsgForm::ComposeText() {
     }
     reply_to_.reset();
     if (!shown) {
-        return Loc(kStringNoMessages);
+        return Loc(strings::kNoMessages);
     }
     const auto kind = static_cast<MessageKind>(shown->type);
     if (kind == MessageKind::Personal) {
@@ -283,8 +277,8 @@ QString CPopupMsgForm::ComposeText() {
     const std::string text = message_text::Compose(
         FormatDate(shown->received, locale).toStdString(),
         FormatTime(shown->received, locale).toStdString(),
-        LoadLocString(kind == MessageKind::Sent ? strings::kSentTo : kStringWroteTo), shown->origin,
-        shown->recipient, shown->message);
+        LoadLocString(kind == MessageKind::Sent ? strings::kSentTo : strings::kWroteTo),
+        shown->origin, shown->recipient, shown->message);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 

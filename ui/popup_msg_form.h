@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QLocale>
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -9,12 +10,12 @@
 #include <optional>
 #include <string>
 
-#include "shell/desktop/window_utils.h"
 #include "ui/cloud_wnd.h"
 #include "ui/controls/drag_bar.h"
 #include "ui/controls/rich_edit.h"
 #include "ui/controls/static_link.h"
 #include "ui/controls/tl_button.h"
+#include "ui/window_utils.h"
 
 class TlDataSet;
 
@@ -35,9 +36,12 @@ class CPopupMsgForm : public TlCloudWnd {
     static constexpr int kTextId = 6;
     static constexpr int kReplyId = 7;
 
-    static constexpr int kTextLeft = 6;
-    static constexpr int kTextTop = 30;
-    static constexpr int kTextMinHeight = 100;
+    // Where the children sit, in the popup's pixels. The layout changes only the text's size
+    // (its height clamped to the smallest and largest) and the links' top, which follows the
+    // text's bottom.
+    static constexpr QRect kCaptionRect{1, 1, 297, 24};
+    static constexpr QRect kCloseRect{274, 3, 20, 20};  // within the caption strip
+    static constexpr QRect kTextRect{6, 30, 288, 100};  // at its smallest height
     static constexpr int kTextMaxHeight = 300;
     static constexpr int kLinkGap = 5;       // between the text's bottom and the links' top
     static constexpr int kBottomSpace = 25;  // between the text's bottom and the window's bottom
@@ -84,7 +88,7 @@ class CPopupMsgForm : public TlCloudWnd {
 
   private:
     void OnCommand(int id);
-    void PlaceLinks(int top);
+    void ArrangeLinks();
     QString ComposeText();
     void MoveLast();
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "archive/array_data_set.h"
-#include "shell/desktop/main_form.h"
+#include "desktop/main_form.h"
 #include "ui/popup_msg_form.h"
 
 namespace {

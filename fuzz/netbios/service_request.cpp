@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/netbios/service/protocol.h"
+#include "platform/netbios/machine_service/protocol.h"
 
 namespace svc = platform::netbios::service;
 

@@ -10,8 +10,13 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/text/utf8.h"
+
 namespace platform::codepage {
 namespace {
+
+using text::AppendUtf8;
+using text::NextUtf8;
 
 constexpr std::size_t kNetbiosNameBytes = 15;
 
@@ -41,45 +46,6 @@ char32_t UpperCase(char32_t c) {
     const auto upper = static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), unicode));
     return static_cast<char32_t>(::towlower_l(static_cast<wint_t>(upper), unicode)) == c ? upper
                                                                                          : c;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes one UTF-8 character at text[i]; advances i. Malformed input yields U+FFFD per byte.
-char32_t NextUtf8(std::string_view text, std::size_t& i) {
-    auto b = static_cast<unsigned char>(text[i]);
-    int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-    if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-    for (int k = 1; k <= extra; ++k) {
-        auto cont = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-        if ((cont & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (cont & 0x3F);
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    return c;
 }
 
 std::unique_ptr<Table> BuildTable(std::string_view name) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <set>
 
 namespace platform::netbios {
@@ -21,6 +22,26 @@ std::uint32_t Ipv4(const sockaddr* a) {
 
 std::string Key(const InterfaceInfo& i) {
     return i.name + "#" + std::to_string(i.index);
+}
+
+Subnet SubnetOf(const ifaddrs& a, bool loopback) {
+    Subnet subnet;
+    subnet.address = Ipv4(a.ifa_addr);
+    subnet.netmask = a.ifa_netmask ? Ipv4(a.ifa_netmask) : 0xFFFFFFFF;
+    if ((a.ifa_flags & IFF_BROADCAST) && !loopback) {
+        // Added without one, the system reports the address itself (or nothing); the kernel
+        // still sends to the prefix's broadcast address.
+        const std::uint32_t configured =
+            a.ifa_broadaddr != nullptr && a.ifa_broadaddr->sa_family == AF_INET
+                ? Ipv4(a.ifa_broadaddr)
+                : 0;
+        if (configured != 0 && configured != subnet.address) {
+            subnet.broadcast = configured;
+        } else if (~subnet.netmask > 1) {
+            subnet.broadcast = subnet.address | ~subnet.netmask;
+        }
+    }
+    return subnet;
 }
 
 }  // namespace
@@ -50,14 +71,15 @@ bool InterfaceInfo::CanBroadcast() const {
 }
 
 std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<std::string>& only) {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
+    ifaddrs* raw = nullptr;
+    if (::getifaddrs(&raw) != 0) {
         return std::nullopt;
     }
+    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> list(raw, &::freeifaddrs);
     std::vector<InterfaceInfo> result;
     std::map<std::string, std::array<std::uint8_t, 6>> macs;
     std::array<std::uint8_t, 6> first_mac{};
-    for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+    for (ifaddrs* a = list.get(); a != nullptr; a = a->ifa_next) {
         if (a->ifa_addr == nullptr || !(a->ifa_flags & IFF_UP)) {
             continue;
         }
@@ -80,23 +102,8 @@ std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<s
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) {
             continue;
         }
-        Subnet subnet;
-        subnet.address = Ipv4(a->ifa_addr);
-        subnet.netmask = a->ifa_netmask ? Ipv4(a->ifa_netmask) : 0xFFFFFFFF;
         const bool loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
-        if ((a->ifa_flags & IFF_BROADCAST) && !loopback) {
-            // Added without one, the system reports the address itself (or nothing); the kernel
-            // still sends to the prefix's broadcast address.
-            const std::uint32_t configured =
-                a->ifa_broadaddr != nullptr && a->ifa_broadaddr->sa_family == AF_INET
-                    ? Ipv4(a->ifa_broadaddr)
-                    : 0;
-            if (configured != 0 && configured != subnet.address) {
-                subnet.broadcast = configured;
-            } else if (~subnet.netmask > 1) {
-                subnet.broadcast = subnet.address | ~subnet.netmask;
-            }
-        }
+        const Subnet subnet = SubnetOf(*a, loopback);
         auto it = std::find_if(result.begin(), result.end(),
                                [&](const InterfaceInfo& i) { return i.name == name; });
         if (it != result.end()) {
@@ -112,7 +119,6 @@ std::optional<std::vector<InterfaceInfo>> ListIpv4Interfaces(const std::vector<s
             result.push_back(std::move(info));
         }
     }
-    ::freeifaddrs(list);
     for (auto& i : result) {
         auto m = macs.find(i.name);
         i.mac =

@@ -8,9 +8,9 @@
 
 #include "platform/mailslot/mailslot.h"
 #include "platform/netbios/machine_service.h"
+#include "platform/netbios/machine_service/client.h"
 #include "platform/netbios/ncb.h"
 #include "platform/netbios/samba.h"
-#include "platform/netbios/service/client.h"
 #include "platform/netbios/stack.h"
 
 namespace platform::netbios {

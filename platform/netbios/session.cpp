@@ -80,6 +80,38 @@ Session::Wait Session::WaitFor(short events, Clock::time_point deadline) {
     }
 }
 
+std::optional<std::uint8_t> Session::TakeStaged(std::span<std::uint8_t> out,
+                                                std::size_t& received) {
+    while (staged_begin_ < staged_end_) {
+        std::span<const std::uint8_t> staged(staging_.data() + staged_begin_,
+                                             staged_end_ - staged_begin_);
+        auto step = reader_.Next(staged, out.size() - received);
+        staged_begin_ += step.consumed;
+        std::copy(step.data.begin(), step.data.end(), out.begin() + received);
+        received += step.data.size();
+        if (!step.data.empty() || reader_.InMessage() ||
+            step.status == wire::SessionStreamReader::Status::MessageEnd) {
+            last_heard_ = Clock::now();  // keep-alives alone do not count
+        }
+        switch (step.status) {
+            case wire::SessionStreamReader::Status::MessageEnd:
+                return NRC_GOODRET;
+            case wire::SessionStreamReader::Status::Data:
+                if (received == out.size()) {
+                    return NRC_INCOMP;
+                }
+                break;
+            case wire::SessionStreamReader::Status::NeedMore:
+                break;
+            case wire::SessionStreamReader::Status::BadFrame:
+            case wire::SessionStreamReader::Status::TooLarge:
+                Abort(NRC_SABORT);
+                return NRC_SABORT;
+        }
+    }
+    return std::nullopt;
+}
+
 std::uint8_t Session::Receive(std::span<std::uint8_t> out, std::size_t& received) {
     std::lock_guard lock(receive_mutex_);
     received = 0;
@@ -87,32 +119,8 @@ std::uint8_t Session::Receive(std::span<std::uint8_t> out, std::size_t& received
         if (const std::uint8_t code = ended_.load(); code != NRC_GOODRET) {
             return code;
         }
-        while (staged_begin_ < staged_end_) {
-            std::span<const std::uint8_t> staged(staging_.data() + staged_begin_,
-                                                 staged_end_ - staged_begin_);
-            auto step = reader_.Next(staged, out.size() - received);
-            staged_begin_ += step.consumed;
-            std::copy(step.data.begin(), step.data.end(), out.begin() + received);
-            received += step.data.size();
-            if (!step.data.empty() || reader_.InMessage() ||
-                step.status == wire::SessionStreamReader::Status::MessageEnd) {
-                last_heard_ = Clock::now();  // keep-alives alone do not count
-            }
-            switch (step.status) {
-                case wire::SessionStreamReader::Status::MessageEnd:
-                    return NRC_GOODRET;
-                case wire::SessionStreamReader::Status::Data:
-                    if (received == out.size()) {
-                        return NRC_INCOMP;
-                    }
-                    break;
-                case wire::SessionStreamReader::Status::NeedMore:
-                    break;
-                case wire::SessionStreamReader::Status::BadFrame:
-                case wire::SessionStreamReader::Status::TooLarge:
-                    Abort(NRC_SABORT);
-                    return NRC_SABORT;
-            }
+        if (const auto code = TakeStaged(out, received)) {
+            return *code;
         }
         staged_begin_ = staged_end_ = 0;
         const ssize_t n = ::recv(fd_.get(), staging_.data(), staging_.size(), MSG_DONTWAIT);

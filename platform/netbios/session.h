@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "platform/netbios/socket.h"
@@ -66,6 +67,9 @@ class Session {
 
   private:
     enum class Wait { Ready, Aborted, TimedOut, Failed };
+    // Hands out what was read ahead: the return code once the message ended, out is full or the
+    // stream went wrong; nullopt once nothing staged is left.
+    std::optional<std::uint8_t> TakeStaged(std::span<std::uint8_t> out, std::size_t& received);
     Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
     // The abort signal's descriptor, made by the first wait: most sessions end (or are handed
     // on) without ever waiting. -1 while the process is out of descriptors.

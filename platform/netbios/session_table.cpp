@@ -1,9 +1,6 @@
 #include "platform/netbios/session_table.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "platform/netbios/ncb.h"
 
@@ -80,15 +77,6 @@ void SessionTable::ForEach(const std::function<void(Session&)>& fn) const {
     for (const auto& entry : sessions_) {
         fn(*entry.second);
     }
-}
-
-bool MustLingerAfterHangup(int fd) {
-    std::uint8_t sink[512];
-    ssize_t n;
-    int reads = 0;
-    while ((n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)) > 0 && ++reads < 64) {
-    }
-    return n > 0 || (n < 0 && errno == EINTR);
 }
 
 }  // namespace platform::netbios

@@ -37,9 +37,4 @@ class SessionTable {
     std::map<std::pair<std::uint8_t, std::uint8_t>, std::shared_ptr<Session>> sessions_;
 };
 
-// After a local hang-up of a session whose socket came back half-closed: reads what the peer sent
-// unasked, for a while. True when more may still come, so that the socket must linger until the
-// peer closes (a close with unread bytes would be a reset that can cut what was sent).
-bool MustLingerAfterHangup(int fd);
-
 }  // namespace platform::netbios

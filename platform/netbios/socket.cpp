@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -225,6 +226,15 @@ bool Connect(int fd, std::uint32_t address, std::uint16_t port,
     int error = 0;
     socklen_t size = sizeof error;
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+int PollTimeout(std::chrono::steady_clock::time_point next) {
+    using Clock = std::chrono::steady_clock;
+    if (next == Clock::time_point::max()) {
+        return -1;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 60000));
 }
 
 }  // namespace platform::netbios

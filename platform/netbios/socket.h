@@ -43,6 +43,9 @@ UniqueFd ListenTcp(std::uint16_t port, int& error);
 UniqueFd NewTcpSocket();
 // Sets TCP_NODELAY: session messages are requests and answers, never worth delaying.
 void SetNoDelay(int fd);
+// The poll timeout that ends at next: at most a minute, none once it passed, -1 (without end) for
+// time_point::max().
+int PollTimeout(std::chrono::steady_clock::time_point next);
 
 struct UdpSource {
     std::size_t size = 0;

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "platform/codepage/codepage.h"
+#include "platform/netbios/ncb_dispatch.h"
 #include "platform/netbios/port_holder.h"
 #include "platform/netbios/stack_impl.h"
 #include "platform/system/system.h"
@@ -132,20 +133,6 @@ Stack::Impl::~Impl() {
     FinishAll(done);
 }
 
-void Stack::Impl::Finish(NCB* ncb, std::uint8_t code) {
-    ncb->ncb_retcode = code;
-    ncb->ncb_cmd_cplt = code;
-    auto* post = ncb->ncb_post;
-    auto* event = ncb->ncb_event;
-    if (post != nullptr) {
-        post(ncb);
-    }
-    // Last: once the event is set the control block belongs to its owner again.
-    if (event != nullptr) {
-        event->Set();
-    }
-}
-
 void Stack::Impl::FinishAll(Completions& done) {
     for (auto& c : done) {
         Finish(c.ncb, c.code);
@@ -154,56 +141,32 @@ void Stack::Impl::FinishAll(Completions& done) {
 }
 
 std::uint8_t Stack::Impl::Submit(NCB* ncb) {
-    if (ncb == nullptr) {
-        return NRC_ILLCMD;
-    }
-    const std::uint8_t command = ncb->ncb_command & static_cast<std::uint8_t>(~ASYNCH);
-    const bool async = (ncb->ncb_command & ASYNCH) != 0;
-    if (command == NCBLISTEN) {
-        return Listen(ncb, async);
-    }
-    if (async) {
-        ncb->ncb_retcode = NRC_PENDING;
-        ncb->ncb_cmd_cplt = NRC_PENDING;
-    }
-    std::uint8_t code = NRC_ILLCMD;
+    return Dispatch(
+        ncb, [&](bool async) { return Listen(ncb, async); },
+        [&](std::uint8_t command) { return RunCommand(ncb, command); });
+}
+
+std::uint8_t Stack::Impl::RunCommand(NCB* ncb, std::uint8_t command) {
     switch (command) {
         case NCBADDNAME:
-            code = AddName(ncb);
-            break;
+            return AddName(ncb);
         case NCBDELNAME:
-            code = DeleteName(ncb);
-            break;
+            return DeleteName(ncb);
         case NCBRESET:
-            code = Reset(ncb);
-            break;
+            return Reset(ncb);
         case NCBENUM:
-            code = Enumerate(ncb);
-            break;
+            return Enumerate(ncb);
         case NCBCALL:
-            code = Call(ncb);
-            break;
+            return Call(ncb);
         case NCBRECV:
-            code = Receive(ncb);
-            break;
+            return Receive(ncb);
         case NCBSEND:
-            code = Send(ncb);
-            break;
+            return Send(ncb);
         case NCBHANGUP:
-            code = Hangup(ncb);
-            break;
+            return Hangup(ncb);
         default:
-            break;
+            return NRC_ILLCMD;
     }
-    if (async) {
-        // Other commands run to their end on the caller's thread and then complete as an
-        // asynchronous command does.
-        Finish(ncb, code);
-        return NRC_PENDING;
-    }
-    ncb->ncb_retcode = code;
-    ncb->ncb_cmd_cplt = code;
-    return code;
 }
 
 std::vector<BindProblem> Stack::Impl::BindProblems() const {

@@ -18,7 +18,7 @@ int Stack::Impl::DetachSession(std::uint8_t lana, std::uint8_t lsn) {
         std::erase_if(handed_over_, [&](const HandedOver& h) {
             return h.lana == lana && h.local == session->local_name();
         });
-        if (copy && handed_over_.size() < kMaxLingering) {
+        if (copy && handed_over_.size() < kMaxHandedOver) {
             handed_over_.push_back({std::move(copy), lana, session->local_name(),
                                     session->remote_address(), session->deadline()});
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -18,6 +20,7 @@
 
 #include "platform/netbios/interface_watch.h"
 #include "platform/netbios/interfaces.h"
+#include "platform/netbios/lingering.h"
 #include "platform/netbios/mailslot_delivery.h"
 #include "platform/netbios/session.h"
 #include "platform/netbios/session_table.h"
@@ -49,9 +52,9 @@ class Stack::Impl {
 
     static constexpr std::size_t kDefaultSessions = 16;
     static constexpr std::size_t kDefaultNames = 8;
-    static constexpr std::size_t kMaxLingering = 256;
+    static constexpr std::size_t kMaxHandedOver = 256;
+    static constexpr int kPacketsPerWake = 64;  // read (or accepted) at one wake of the thread
     static constexpr std::size_t kMaxRequestSize = 600;  // two names with the longest scopes
-    static constexpr std::chrono::milliseconds kLingerTime{2000};
     static constexpr std::chrono::milliseconds kCallTimeout{5000};
     // An address whose session ran past its conversation limit while others waited comes after
     // every other waiting address for this long.
@@ -124,11 +127,6 @@ class Stack::Impl {
         std::uint32_t remote_address = 0;
         Clock::time_point deadline;
     };
-    struct Lingering {
-        std::uint64_t id = 0;
-        UniqueFd fd;
-        Clock::time_point deadline;
-    };
     // A name release sent again at an interval.
     struct Repeated {
         std::uint8_t lana = 0;
@@ -158,11 +156,18 @@ class Stack::Impl {
     std::uint8_t Send(NCB* ncb);
     std::uint8_t Hangup(NCB* ncb);
 
-    // Completes an asynchronous command: output fields, then the post routine and the event.
-    static void Finish(NCB* ncb, std::uint8_t code);
+    // Every command but a listen, on the caller's thread.
+    std::uint8_t RunCommand(NCB* ncb, std::uint8_t command);
+    // Completes the asynchronous commands that ended.
     static void FinishAll(Completions& done);
 
     // Names (under the lock).
+    // A name number the adapter does not use (0 when all are taken).
+    std::uint8_t FreeNameNumber(Lana& lana);
+    // Registers the name just entered on the network (lock held, released while waiting for
+    // objections); NRC_GOODRET once it is held.
+    std::uint8_t Register(Lock& lock, std::uint8_t lana, const NetbiosName& name,
+                          const NameEntry& entry);
     Lana* FindLana(std::uint8_t number);
     NameEntry* FindHeld(Lana& lana, const NetbiosName& name);
     // Drops a name: fails its listens with code, refuses its queued requests, aborts its
@@ -186,9 +191,12 @@ class Stack::Impl {
     std::uint8_t AllocateLsn(Lana& lana) {
         return sessions_.FreeNumber(lana.number, lana.next_lsn, lana.max_sessions);
     }
-    // The session a receive or send names, after checking its adapter and buffer; a return code
-    // other than NRC_GOODRET says why there is none.
-    std::uint8_t SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const;
+    // Gives the queued requests for the name to its listens, as long as both last.
+    void ServeQueued(Lana& lana, NameEntry& entry, const NetbiosName& name, Completions& done);
+    // Connects to the called name at address and asks for a session (following one retarget,
+    // which changes address); NRC_GOODRET with fd connected, else why not (fd unusable).
+    std::uint8_t RequestSession(UniqueFd& fd, std::uint32_t& address, const NetbiosName& local,
+                                const NetbiosName& remote);
     // Gives a session request to the first matching listen of the name; false when none.
     bool OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd, const NetbiosName& called,
                        const NetbiosName& calling, std::uint32_t remote_address, Completions& done);
@@ -211,7 +219,19 @@ class Stack::Impl {
     void CloseGracefully(UniqueFd fd);
 
     // The thread (stack_loop.cpp).
+    // What one wait of the thread watches: the fixed descriptors first, then the connections by
+    // id, then from lingering_from on the lingering sockets by theirs.
+    struct PollSet {
+        std::vector<pollfd> fds;
+        std::vector<std::uint64_t> ids;  // for each descriptor past the fixed ones
+        std::size_t lingering_from = 0;
+    };
     void Run();
+    void RunTasks();
+    void FillPollSet(Clock::time_point now, PollSet& set) const;
+    // Reads the service ports, the wake-up event and the interface watch.
+    void ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet);
+    void ServeConnections(const PollSet& set);
     void Wake() { wake_.Set(); }
     // Runs fn on the stack's thread with the lock held (its sockets and interface view belong to
     // the network namespace it started in); false when the stack is stopping.
@@ -281,7 +301,7 @@ class Stack::Impl {
     std::map<std::uint32_t, Clock::time_point> overran_;  // address -> until when
     mutable std::mutex handed_over_mutex_;
     std::vector<HandedOver> handed_over_;  // under handed_over_mutex_
-    std::vector<Lingering> lingering_;
+    LingeringSockets lingering_;
     std::vector<Repeated> repeated_;
     std::map<std::uint16_t, Query> queries_;
     MailslotDelivery delivery_;

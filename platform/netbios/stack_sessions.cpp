@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/netbios/ncb_dispatch.h"
 #include "platform/netbios/stack_impl.h"
 #include "platform/netbios/wire/session.h"
 
@@ -12,12 +13,6 @@
 // calls, and the per-session commands, which run on the caller's thread.
 namespace platform::netbios {
 namespace {
-
-NetbiosName FieldName(const std::uint8_t (&field)[NCBNAMSZ]) {
-    NetbiosName name;
-    std::memcpy(name.data(), field, name.size());
-    return name;
-}
 
 bool CallerMatches(const NCB& listen, const NetbiosName& calling) {
     return listen.ncb_callname[0] == '*' ||
@@ -32,10 +27,8 @@ void Stack::Impl::CloseGracefully(UniqueFd fd) {
     }
     ::shutdown(fd.get(), SHUT_WR);
     // Reading until the peer closes lets what we sent arrive instead of being cut by a reset.
-    if (lingering_.size() < kMaxLingering) {
-        lingering_.push_back({next_connection_id_++, std::move(fd), Clock::now() + kLingerTime});
-        Wake();
-    }
+    lingering_.Add(std::move(fd));
+    Wake();
 }
 
 void Stack::Impl::Refuse(UniqueFd fd, std::uint8_t error) {
@@ -144,11 +137,9 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     auto fail = [&](std::uint8_t code) {
         if (async) {
             Finish(ncb, code);  // the owner may wait on the event whatever we return
-        } else {
-            ncb->ncb_retcode = code;
-            ncb->ncb_cmd_cplt = code;
+            return code;
         }
-        return code;
+        return SetResult(ncb, code);
     };
     if (!EnsurePorts(false, true, false)) {
         return fail(NRC_NORESOURCES);
@@ -172,9 +163,24 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     }
     NameEntry& entry = it->second;
     auto sync = async ? nullptr : std::make_shared<SyncListen>();
-    ncb->ncb_retcode = NRC_PENDING;
-    ncb->ncb_cmd_cplt = NRC_PENDING;
+    SetResult(ncb, NRC_PENDING);
     entry.listens.push_back({ncb, sync});
+    ServeQueued(*lana, entry, name, done);
+    if (sync) {
+        // Completed by a session, by the name's deletion or by the stack stopping.
+        changed_.wait(lock, [&] { return sync->done; });
+        const std::uint8_t code = ncb->ncb_retcode;
+        lock.unlock();
+        FinishAll(done);
+        return code;
+    }
+    lock.unlock();
+    FinishAll(done);
+    return NRC_PENDING;
+}
+
+void Stack::Impl::ServeQueued(Lana& lana, NameEntry& entry, const NetbiosName& name,
+                              Completions& done) {
     // Requests that arrived while no listen was pending go first, in their order, except that
     // addresses whose last session overran its limit wait until the others are served.
     const auto now = Clock::now();
@@ -185,7 +191,7 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
     while (!entry.listens.empty()) {
         auto next = queued_.end();
         for (auto q = queued_.begin(); q != queued_.end(); ++q) {
-            if (q->lana == lana->number && q->called == name &&
+            if (q->lana == lana.number && q->called == name &&
                 std::any_of(
                     entry.listens.begin(), entry.listens.end(),
                     [&](const PendingListen& p) { return CallerMatches(*p.ncb, q->calling); }) &&
@@ -201,19 +207,8 @@ std::uint8_t Stack::Impl::Listen(NCB* ncb, bool async) {
         const NetbiosName calling = next->calling;
         const std::uint32_t remote = next->remote_address;
         queued_.erase(next);
-        OfferToListen(*lana, entry, fd, name, calling, remote, done);
+        OfferToListen(lana, entry, fd, name, calling, remote, done);
     }
-    if (sync) {
-        // Completed by a session, by the name's deletion or by the stack stopping.
-        changed_.wait(lock, [&] { return sync->done; });
-        const std::uint8_t code = ncb->ncb_retcode;
-        lock.unlock();
-        FinishAll(done);
-        return code;
-    }
-    lock.unlock();
-    FinishAll(done);
-    return NRC_PENDING;
 }
 
 std::uint8_t Stack::Impl::Call(NCB* ncb) {
@@ -241,8 +236,25 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (address == 0) {
         return NRC_NOCALL;
     }
-    std::uint16_t port = config_.session_port;
     UniqueFd fd;
+    if (const std::uint8_t code = RequestSession(fd, address, local, remote); code != NRC_GOODRET) {
+        return code;
+    }
+    SetNoDelay(fd.get());
+    lock.lock();
+    lana = FindLana(lana_number);
+    const std::uint8_t lsn = lana ? AllocateLsn(*lana) : 0;
+    if (lsn == 0) {
+        return lana ? NRC_LOCTFUL : NRC_BRIDGE;
+    }
+    sessions_.Put(NewSession(std::move(fd), lana_number, lsn, local, remote, address, false));
+    ncb->ncb_lsn = lsn;
+    return NRC_GOODRET;
+}
+
+std::uint8_t Stack::Impl::RequestSession(UniqueFd& fd, std::uint32_t& address,
+                                         const NetbiosName& local, const NetbiosName& remote) {
+    std::uint16_t port = config_.session_port;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!RunOnStackThread([&] { fd = NewTcpSocket(); }) || !fd) {
             return NRC_NORESOURCES;
@@ -275,65 +287,32 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
         address = answer->address;  // retarget: once
         port = answer->port;
     }
-    SetNoDelay(fd.get());
-    lock.lock();
-    lana = FindLana(lana_number);
-    const std::uint8_t lsn = lana ? AllocateLsn(*lana) : 0;
-    if (lsn == 0) {
-        return lana ? NRC_LOCTFUL : NRC_BRIDGE;
-    }
-    sessions_.Put(NewSession(std::move(fd), lana_number, lsn, local, remote, address, false));
-    ncb->ncb_lsn = lsn;
-    return NRC_GOODRET;
-}
-
-std::uint8_t Stack::Impl::SessionFor(const NCB* ncb, std::shared_ptr<Session>& session) const {
-    if (!lana_present_[ncb->ncb_lana_num]) {
-        return NRC_BRIDGE;
-    }
-    session = sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) {
-        return NRC_BUFLEN;
-    }
     return NRC_GOODRET;
 }
 
 std::uint8_t Stack::Impl::Receive(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    if (const std::uint8_t code = SessionFor(ncb, session); code != NRC_GOODRET) {
-        return code;
+    if (!lana_present_[ncb->ncb_lana_num]) {
+        return NRC_BRIDGE;
     }
-    std::size_t received = 0;
-    const std::uint8_t code = session->Receive({ncb->ncb_buffer, ncb->ncb_length}, received);
-    ncb->ncb_length = static_cast<std::uint16_t>(received);
-    return code;
+    return ReceiveOn(sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn), ncb);
 }
 
 std::uint8_t Stack::Impl::Send(NCB* ncb) {
-    std::shared_ptr<Session> session;
-    if (const std::uint8_t code = SessionFor(ncb, session); code != NRC_GOODRET) {
-        return code;
+    if (!lana_present_[ncb->ncb_lana_num]) {
+        return NRC_BRIDGE;
     }
-    return session->Send({ncb->ncb_buffer, ncb->ncb_length});
+    return SendOn(sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn), ncb);
 }
 
 std::uint8_t Stack::Impl::Hangup(NCB* ncb) {
     if (!lana_present_[ncb->ncb_lana_num]) {
         return NRC_BRIDGE;
     }
-    const std::shared_ptr<Session> session = sessions_.Take(ncb->ncb_lana_num, ncb->ncb_lsn);
-    if (!session) {
-        return NRC_SNUMOUT;
-    }
     // Sessions still sending are read to their end by the stack's thread before the close.
-    if (UniqueFd fd = session->Hangup(); fd && MustLingerAfterHangup(fd.get())) {
+    return HangUpIn(sessions_, ncb, [this](UniqueFd fd) {
         std::lock_guard lock(mutex_);
         CloseGracefully(std::move(fd));
-    }
-    return NRC_GOODRET;
+    });
 }
 
 }  // namespace platform::netbios

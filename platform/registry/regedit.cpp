@@ -1,42 +1,16 @@
 #include "platform/registry/regedit.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "platform/registry/regedit_format.h"
+#include "platform/text/ascii.h"
 
 namespace platform::registry {
 namespace {
 
-constexpr std::string_view kHeader = "REGEDIT4";
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-// Bytes of hex data written on one line before continuing on the next, as regedit does.
-constexpr std::size_t kHexPerLine = 24;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view TrimLeft(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    return s;
-}
-
-std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
+using text::EqualsNoCase;
+using text::Trim;
+using text::TrimLeft;
 
 // Drops trailing backslashes so that "[A\B\]" and "A\B" name the same key.
 std::string_view NormalKey(std::string_view key) {
@@ -55,227 +29,6 @@ bool IsSameOrBelow(std::string_view key, std::string_view parent) {
     }
     return key.size() > parent.size() && key[parent.size()] == '\\' &&
            EqualsNoCase(key.substr(0, parent.size()), parent);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = Lower(c);
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-// Reads a quoted string at the start of s (which begins with '"'), undoing the \\ and \" escapes.
-// On success s is left just after the closing quote.
-std::optional<std::string> ReadQuoted(std::string_view& s) {
-    std::string out;
-    std::size_t i = 1;
-    while (i < s.size()) {
-        const char c = s[i];
-        if (c == '"') {
-            s.remove_prefix(i + 1);
-            return out;
-        }
-        if (c == '\\') {
-            if (i + 1 >= s.size()) {
-                return std::nullopt;
-            }
-            out.push_back(s[i + 1]);
-            i += 2;
-            continue;
-        }
-        out.push_back(c);
-        ++i;
-    }
-    return std::nullopt;
-}
-
-std::string Quote(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
-        }
-        out.push_back(c);
-    }
-    out.push_back('"');
-    return out;
-}
-
-// A comma-separated list of hex bytes ("01,ab, 7f"); an empty list is empty data.
-std::optional<std::string> ReadHexBytes(std::string_view s) {
-    std::string out;
-    s = TrimRight(TrimLeft(s));
-    if (s.empty()) {
-        return out;
-    }
-    for (;;) {
-        s = TrimLeft(s);
-        int value = 0;
-        std::size_t digits = 0;
-        while (digits < s.size() && digits < 3 && HexDigit(s[digits]) >= 0) {
-            value = value * 16 + HexDigit(s[digits]);
-            ++digits;
-        }
-        if (digits == 0 || digits > 2) {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<char>(value));
-        s = TrimLeft(s.substr(digits));
-        if (s.empty()) {
-            return out;
-        }
-        if (s.front() != ',') {
-            return std::nullopt;
-        }
-        s.remove_prefix(1);
-    }
-}
-
-// The data part of a value line, after the '='.
-std::optional<RegValue> ReadData(std::string_view s) {
-    s = TrimRight(TrimLeft(s));
-    if (!s.empty() && s.front() == '"') {
-        auto text = ReadQuoted(s);
-        if (!text || !TrimLeft(s).empty()) {
-            return std::nullopt;
-        }
-        return RegValue::Text(*text);
-    }
-    constexpr std::string_view kDword = "dword:";
-    if (s.size() > kDword.size() && EqualsNoCase(s.substr(0, kDword.size()), kDword)) {
-        const std::string_view digits = s.substr(kDword.size());
-        if (digits.size() > 8) {
-            return std::nullopt;
-        }
-        std::uint32_t number = 0;
-        for (char c : digits) {
-            const int d = HexDigit(c);
-            if (d < 0) {
-                return std::nullopt;
-            }
-            number = number * 16 + static_cast<std::uint32_t>(d);
-        }
-        return RegValue::Dword(number);
-    }
-    constexpr std::string_view kHex = "hex";
-    if (s.size() >= kHex.size() + 1 && EqualsNoCase(s.substr(0, kHex.size()), kHex)) {
-        s.remove_prefix(kHex.size());
-        std::uint32_t type = kRegBinary;
-        if (s.front() == '(') {
-            const std::size_t close = s.find(')');
-            if (close == std::string_view::npos || close == 1 || close > 9) {
-                return std::nullopt;
-            }
-            type = 0;
-            for (char c : s.substr(1, close - 1)) {
-                const int d = HexDigit(c);
-                if (d < 0) {
-                    return std::nullopt;
-                }
-                type = type * 16 + static_cast<std::uint32_t>(d);
-            }
-            s.remove_prefix(close + 1);
-        }
-        if (s.empty() || s.front() != ':') {
-            return std::nullopt;
-        }
-        auto bytes = ReadHexBytes(s.substr(1));
-        if (!bytes) {
-            return std::nullopt;
-        }
-        return RegValue{type, std::move(*bytes)};
-    }
-    return std::nullopt;
-}
-
-// A value line ("name"=data or @=data), continuations already joined.
-bool ReadValueLine(std::string_view line, std::string& name, RegValue& value) {
-    line = TrimLeft(line);
-    if (line.front() == '@') {
-        name.clear();
-        line.remove_prefix(1);
-    } else {
-        auto quoted = ReadQuoted(line);
-        if (!quoted) {
-            return false;
-        }
-        name = std::move(*quoted);
-    }
-    line = TrimLeft(line);
-    if (line.empty() || line.front() != '=') {
-        return false;
-    }
-    auto data = ReadData(line.substr(1));
-    if (!data) {
-        return false;
-    }
-    value = std::move(*data);
-    return true;
-}
-
-std::string HexList(std::string_view prefix, std::string_view bytes) {
-    std::string out(prefix);
-    char digits[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(bytes[i]));
-        out += digits;
-        if (i + 1 < bytes.size()) {
-            out += ',';
-            if ((i + 1) % kHexPerLine == 0) {
-                out += "\\\n  ";
-            }
-        }
-    }
-    return out;
-}
-
-// A REG_SZ whose text is one line of characters the quoted form can hold.
-bool FitsQuotedForm(const RegValue& value) {
-    const std::string& d = value.data;
-    if (d.empty() || d.back() != '\0') {
-        return false;
-    }
-    return std::none_of(d.begin(), d.end() - 1, [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u < 0x20 || u == 0x7F;
-    });
-}
-
-// The lines of one value as written to the file.
-std::vector<std::string> ValueLines(std::string_view name, const RegValue& value) {
-    std::string line = name.empty() ? std::string("@") : Quote(name);
-    line += '=';
-    if (value.type == kRegSz && FitsQuotedForm(value)) {
-        line += Quote(std::string_view(value.data).substr(0, value.data.size() - 1));
-    } else if (value.type == kRegDword && value.data.size() == 4) {
-        std::uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) {
-            n = n << 8 | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
-        }
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "dword:%08x", static_cast<unsigned>(n));
-        line += digits;
-    } else if (value.type == kRegBinary) {
-        line += HexList("hex:", value.data);
-    } else {
-        char prefix[24];
-        std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(value.type));
-        line += HexList(prefix, value.data);
-    }
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = line.find('\n', start);
-        lines.push_back(line.substr(start, end - start));
-        if (end == std::string::npos) {
-            return lines;
-        }
-        start = end + 1;
-    }
 }
 
 bool HasLineBreakOrZero(std::string_view s) {
@@ -305,142 +58,19 @@ bool RegDocument::IsStorableKey(std::string_view key) {
         return false;
     }
     // What the header reader takes back: the text between '[' and the last ']', blanks trimmed.
-    return TrimLeft(TrimRight(key)) == key;
+    return Trim(key) == key;
 }
 
 bool RegDocument::IsStorableName(std::string_view name) {
     return !HasLineBreakOrZero(name);
 }
 
-std::optional<RegDocument> RegDocument::Parse(std::string_view text) {
-    std::size_t unreadable = 0;
-    RegDocument doc = Read(text, false, unreadable);
-    if (unreadable != 0) {
-        return std::nullopt;
-    }
-    return doc;
-}
-
-RegDocument RegDocument::Salvage(std::string_view text, std::size_t& unreadable) {
-    unreadable = 0;
-    return Read(text, true, unreadable);
-}
-
-RegDocument RegDocument::Read(std::string_view text, bool salvage, std::size_t& unreadable) {
-    RegDocument doc;
-    if (text.substr(0, kBom.size()) == kBom) {
-        text.remove_prefix(kBom.size());
-        doc.bom_ = true;
-    }
-    // Split into lines, remembering whether the file uses CR LF.
-    std::vector<std::string_view> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-            doc.crlf_ = true;
-        }
-        lines.push_back(line);
-        start = end + 1;
-    }
-    const bool blank = std::all_of(lines.begin(), lines.end(),
-                                   [](std::string_view l) { return TrimLeft(l).empty(); });
-    if (blank) {
-        return RegDocument();
-    }
-    // Counts lines left out; a strict read stops at the first.
-    auto leave_out = [&](std::size_t count) {
-        unreadable += count;
-        return salvage;
-    };
-    bool header_seen = false;
-    bool in_bad_key = false;  // values under a key that cannot be read go with it
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
-        const std::string_view body = TrimRight(TrimLeft(line));
-        if (!header_seen) {
-            if (body.empty()) {
-                doc.preamble_.emplace_back(line);
-                continue;
-            }
-            header_seen = true;
-            if (body == kHeader) {
-                doc.preamble_.emplace_back(line);
-                continue;
-            }
-            // Without its header the file is read as if it had one.
-            if (!leave_out(1)) {
-                return doc;
-            }
-            doc.preamble_.emplace_back(kHeader);
-            if (body.front() != '[' && body.front() != '"' && body.front() != '@') {
-                continue;
-            }
-        }
-        if (body.empty() || body.front() == ';') {
-            Entry e;
-            e.lines.emplace_back(line);
-            if (doc.blocks_.empty()) {
-                doc.preamble_.emplace_back(line);
-            } else {
-                doc.blocks_.back().entries.push_back(std::move(e));
-            }
-            continue;
-        }
-        if (body.front() == '[') {
-            const std::string_view key = body.back() == ']' && body.size() >= 3
-                                             ? TrimRight(TrimLeft(body.substr(1, body.size() - 2)))
-                                             : std::string_view();
-            in_bad_key = key.empty() || key.front() == '-';
-            if (in_bad_key) {
-                if (!leave_out(1)) {
-                    return doc;
-                }
-                continue;
-            }
-            doc.blocks_.push_back(Block{std::string(line), std::string(key), {}});
-            continue;
-        }
-        if (body.front() != '"' && body.front() != '@') {
-            if (!leave_out(1)) {
-                return doc;
-            }
-            continue;
-        }
-        // Hex data may continue on following lines after a trailing backslash.
-        Entry e;
-        e.lines.emplace_back(line);
-        std::string joined(body);
-        while (!joined.empty() && joined.back() == '\\' && i + 1 < lines.size()) {
-            joined.pop_back();
-            ++i;
-            e.lines.emplace_back(lines[i]);
-            joined += TrimRight(TrimLeft(lines[i]));
-        }
-        const bool readable =
-            !doc.blocks_.empty() && !in_bad_key && ReadValueLine(joined, e.name, e.value);
-        if (!readable) {
-            if (!leave_out(e.lines.size())) {
-                return doc;
-            }
-            continue;
-        }
-        e.is_value = true;
-        doc.blocks_.back().entries.push_back(std::move(e));
-    }
-    return doc;
-}
-
 std::string RegDocument::Serialize() const {
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
-    std::string out(bom_ ? kBom : std::string_view());
+    std::string out(bom_ ? kUtf8Bom : std::string_view());
     std::vector<std::string> preamble = preamble_;
     if (preamble.empty()) {
-        preamble = {std::string(kHeader), std::string()};
+        preamble = {std::string(kRegeditHeader), std::string()};
     }
     for (const std::string& line : preamble) {
         out += line;
@@ -484,7 +114,7 @@ bool RegDocument::CreateKey(std::string_view key) {
     // A blank line before every key, as regedit writes them.
     if (blocks_.empty()) {
         if (preamble_.empty()) {
-            preamble_ = {std::string(kHeader), std::string()};
+            preamble_ = {std::string(kRegeditHeader), std::string()};
         } else if (!TrimLeft(preamble_.back()).empty()) {
             preamble_.emplace_back();
         }

@@ -81,7 +81,7 @@ class RegDocument {
         std::vector<Entry> entries;
     };
 
-    static RegDocument Read(std::string_view text, bool salvage, std::size_t& unreadable);
+    class Reader;  // reading a file line by line
     std::vector<Block*> BlocksOf(std::string_view key);
 
     std::vector<std::string> preamble_;  // "REGEDIT4" and what precedes the first key

@@ -11,6 +11,7 @@
 
 #include "platform/registry/desktop_entry.h"
 #include "platform/registry/file_io.h"
+#include "platform/text/ascii.h"
 
 namespace platform::registry {
 namespace {
@@ -19,18 +20,7 @@ constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
 // Desktop entries are small; anything larger is not ours to read.
 constexpr std::size_t kMaxDesktopEntryBytes = 64 * 1024;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+using text::EqualsNoCase;
 
 std::string_view TrimSlashes(std::string_view key) {
     while (!key.empty() && key.front() == '\\') {

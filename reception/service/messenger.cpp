@@ -6,6 +6,7 @@
 
 #include "platform/codepage/codepage.h"
 #include "platform/system/system.h"
+#include "platform/text/utf8.h"
 #include "reception/mailslot/mailslot.h"
 #include "reception/mailslot/mailslot_pdu.h"
 #include "reception/netbios/netbios_name.h"
@@ -26,16 +27,10 @@ std::atomic<std::uint16_t> g_group_counter{0};
 // Appends what fits of block below the text cap, cut at a character boundary; false once the
 // cap is reached, so that nothing from later blocks lands after a gap.
 bool AppendCapped(std::string& text, const std::string& block) {
-    std::size_t n = std::min(block.size(), CMessenger::kMaxMessageText - text.size());
-    if (n == block.size()) {
-        text += block;
-        return true;
-    }
-    while (n > 0 && (static_cast<unsigned char>(block[n]) & 0xC0) == 0x80) {
-        --n;
-    }
-    text.append(block, 0, n);
-    return false;
+    const std::string_view fits =
+        platform::text::Utf8Prefix(block, CMessenger::kMaxMessageText - text.size());
+    text += fits;
+    return fits.size() == block.size();
 }
 
 }  // namespace

@@ -73,4 +73,18 @@ void PutNames(DataWriter& out, std::string_view oem_origin, std::string_view oem
     out.Put(0x00);
 }
 
+std::string TakeTextBlock(std::span<const std::uint8_t> data, std::size_t& pos) {
+    const std::size_t length = ByteAt(data, pos + 1);  // the high byte is never above zero
+    pos += 3;
+    return TakeBytes(data, pos, length);
+}
+
+void PutTextBlock(DataWriter& out, std::string_view oem_text, std::size_t& budget) {
+    const auto t = Cut(oem_text, budget, kMaxTextBlock);
+    out.Put(kFormatDataBlock);
+    out.Put(static_cast<std::uint8_t>(t.size()));
+    out.Put(0x00);
+    out.Put(t);
+}
+
 }  // namespace smb

@@ -36,11 +36,18 @@ struct Names {
 // recipient's 0x00 (or the end of the data).
 Names TakeNames(std::span<const std::uint8_t> data, std::size_t& pos);
 
+// The text of a data block (0x01, a two-byte length, the bytes) that starts at pos; pos ends past
+// what was read.
+std::string TakeTextBlock(std::span<const std::uint8_t> data, std::size_t& pos);
+
 class DataWriter;
 // Writes 0x04, origin, 0x00, 0x04, recipient, 0x00, cutting each name to what budget leaves;
 // budget must already exclude the four format and terminator bytes.
 void PutNames(DataWriter& out, std::string_view oem_origin, std::string_view oem_recipient,
               std::size_t& budget);
+// Writes a data block of as much of the text as budget (and the block's limit) leaves; budget must
+// already exclude the block's format and length bytes.
+void PutTextBlock(DataWriter& out, std::string_view oem_text, std::size_t& budget);
 
 // Appends bytes to a fixed area; what does not fit is dropped.
 class DataWriter {

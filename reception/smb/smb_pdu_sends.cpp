@@ -25,11 +25,7 @@ void CSmbPdu_sends::Encode(CDataBuffer& buffer) {
         std::size_t budget = area.size() - kFixed;
         smb::DataWriter out(area);
         smb::PutNames(out, oem_origin, oem_recipient, budget);
-        const auto t = smb::Cut(oem_text, budget, smb::kMaxTextBlock);
-        out.Put(smb::kFormatDataBlock);
-        out.Put(static_cast<std::uint8_t>(t.size()));
-        out.Put(0x00);
-        out.Put(t);
+        smb::PutTextBlock(out, oem_text, budget);
         byte_count = static_cast<std::uint16_t>(out.size());
     }
     CSmbPdu::Encode(buffer);
@@ -45,10 +41,8 @@ bool CSmbPdu_sends::DecodeBytes(std::span<const std::uint8_t> unit) {
     const auto data = Data();
     std::size_t pos = 0;
     const smb::Names names = smb::TakeNames(data, pos);
-    pos += 2;  // the 0x00 and the block's format byte
-    const std::size_t length = smb::ByteAt(data, pos);
-    pos += 2;
-    const std::string t = smb::TakeBytes(data, pos, length);
+    pos += 1;  // the recipient's 0x00
+    const std::string t = smb::TakeTextBlock(data, pos);
     origin = cp::OemToUtf8(names.origin);
     recipient = cp::OemToUtf8(names.recipient);
     text = cp::OemToUtf8(t);

@@ -18,13 +18,8 @@ void CSmbPdu_sendtxt::Encode(CDataBuffer& buffer) {
         constexpr std::size_t kFixed = 3;  // format byte and length
         const auto area = DataArea();
         std::size_t budget = area.size() - kFixed;
-        const auto t = smb::Cut(oem_text, budget, smb::kMaxTextBlock);
-
         smb::DataWriter out(area);
-        out.Put(smb::kFormatDataBlock);
-        out.Put(static_cast<std::uint8_t>(t.size()));
-        out.Put(0x00);
-        out.Put(t);
+        smb::PutTextBlock(out, oem_text, budget);
         byte_count = static_cast<std::uint16_t>(out.size());
     }
     CSmbPdu::Encode(buffer);
@@ -36,8 +31,7 @@ bool CSmbPdu_sendtxt::DecodeBytes(std::span<const std::uint8_t> unit) {
         return false;
     }
     const auto data = Data();
-    const std::size_t length = smb::ByteAt(data, 1);
-    std::size_t pos = 3;
-    text = cp::OemToUtf8(smb::TakeBytes(data, pos, length));
+    std::size_t pos = 0;
+    text = cp::OemToUtf8(smb::TakeTextBlock(data, pos));
     return true;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/variant.h"
+#include "common/variant.h"
 #include "platform/registry/registry.h"
 
 // The program's eight settings, kept in the current user's registry, and the maps that hold them

@@ -1,39 +1,20 @@
 #include "shell/utility/ini_parser.h"
 
+#include "platform/text/ascii.h"
+#include "platform/text/utf8.h"
+
 namespace ini {
 namespace {
 
+using platform::text::EqualsNoCase;
+
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) {
-    // 0x1A is the old end-of-file mark some editors leave behind.
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == 0x1A;
-}
+// 0x1A is the old end-of-file mark some editors leave behind.
+constexpr std::string_view kBlanks = " \t\v\f\r\n\x1A";
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return platform::text::Trim(s, kBlanks);
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -85,29 +66,7 @@ std::optional<std::string_view> FindValue(std::string_view content, std::string_
 
 std::string_view CapText(std::string_view text, std::size_t max_bytes) {
     text = text.substr(0, text.find('\0'));
-    if (text.size() <= max_bytes) {
-        return text;
-    }
-    std::size_t cut = max_bytes;
-    // Step back over continuation bytes to the start of the sequence that would be cut ...
-    std::size_t start = cut;
-    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-        --start;
-    }
-    // ... and drop that sequence unless it ends exactly at the cut.
-    const auto lead = static_cast<unsigned char>(text[start]);
-    std::size_t length = 1;
-    if (lead >= 0xF0) {
-        length = 4;
-    } else if (lead >= 0xE0) {
-        length = 3;
-    } else if (lead >= 0xC0) {
-        length = 2;
-    }
-    if (start < cut && start + length > cut) {
-        cut = start;
-    }
-    return text.substr(0, cut);
+    return platform::text::Utf8Prefix(text, max_bytes);
 }
 
 }  // namespace ini

@@ -4,28 +4,11 @@
 #include <limits>
 
 #include "archive/array_data_set.h"
-#include "archive/variant.h"
+#include "common/variant.h"
 
 namespace {
 
 namespace f = archive_field;
-
-TEST(Variant, KindsAndReadingRules) {
-    EXPECT_EQ(TlVariant().AsInt32(), 0);
-    EXPECT_EQ(TlVariant().AsText(), "");
-    EXPECT_EQ(TlVariant("1").AsInt32(), 0);                          // text never reads as a number
-    EXPECT_EQ(TlVariant(std::int32_t{-1}).AsInt64(), 0xFFFFFFFFll);  // only the low half
-    EXPECT_EQ(TlVariant(std::int32_t{-1}).AsText(), "");
-    const std::int64_t big = std::numeric_limits<std::int64_t>::min() + 12345;
-    EXPECT_EQ(TlVariant(big).AsInt64(), big);
-    // A copy owns its text; assigning replaces text and kind.
-    TlVariant a("hello");
-    const TlVariant b = a;
-    a = TlVariant(std::int32_t{7});
-    EXPECT_EQ(b.AsText(), "hello");
-    EXPECT_EQ(a.AsText(), "");
-    EXPECT_EQ(TlVariant(static_cast<const char*>(nullptr)).AsText(), "");
-}
 
 TEST(ArrayDataSet, FieldsByExactNameAndHarmlessIndexes) {
     TlArrayDataSet set;

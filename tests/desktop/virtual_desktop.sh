@@ -36,7 +36,7 @@ need() {
 # (a test that wants one starts its own). Commands in end_hooks run at the end too.
 begin_desktop_test() {
     build=$(cd "$1" && pwd)
-    program=$build/ui/tolvane
+    program=$build/desktop/tolvane
     [[ -x "$program" ]] || fail "no $program"
     work=$(mktemp -d)
     chmod 755 "$work"
@@ -158,7 +158,7 @@ send() {
     printf '%s' "$1" | timeout 20 smbclient --option='disable netbios=no' \
         -M "$(hostname -s | cut -c1-15)" -I 127.0.0.1 -N -U "$2" >/dev/null 2>&1
 }
-broadcast() { python3 "$(dirname "${BASH_SOURCE[0]}")/../service/send_datagram.py" ADMIN EVERYONE "$1"; }
+broadcast() { python3 "$(dirname "${BASH_SOURCE[0]}")/../receive/send_datagram.py" ADMIN EVERYONE "$1"; }
 
 # begin_user_session NAME: a user of the test's own (NAME and the test's pid; the shells refuse
 # root) with its home ($home) and runtime folder ($rt) in the work folder, removed at the end,

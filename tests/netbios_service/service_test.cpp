@@ -15,13 +15,13 @@
 #include <string>
 #include <thread>
 
-#include "platform/netbios/service/client.h"
-#include "platform/netbios/service/local_socket.h"
-#include "platform/netbios/service/protocol.h"
-#include "platform/netbios/service/server.h"
+#include "platform/netbios/machine_service/client.h"
+#include "platform/netbios/machine_service/protocol.h"
 #include "platform/netbios/wire/datagram.h"
 #include "platform/netbios/wire/mailslot_write.h"
 #include "tests/netbios/netbios_test_util.h"
+#include "tools/netbiosd/server/local_socket.h"
+#include "tools/netbiosd/server/server.h"
 
 namespace nb = platform::netbios;
 namespace svc = platform::netbios::service;

@@ -26,7 +26,7 @@ import time
 
 os.environ["TOLVANE_RECEIVE_MODE"] = "service"
 here = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(here, "..", "service"))
+sys.path.insert(0, os.path.join(here, "..", "receive"))
 from lan import enter_private_netns, wait_for  # noqa: E402
 from send_datagram import encode_name, mailslot_write  # noqa: E402
 

@@ -21,13 +21,13 @@
 #include <set>
 
 #include "archive/array_data_set.h"
+#include "desktop/main_form.h"
+#include "desktop/sound.h"
+#include "desktop/tray_commands.h"
 #include "platform/registry/desktop_entry.h"
 #include "platform/system/version.h"
 #include "resources/dialogs/dialog_ids.h"
 #include "resources/dialogs/dialog_template.h"
-#include "shell/desktop/main_form.h"
-#include "shell/desktop/sound.h"
-#include "shell/desktop/tray_commands.h"
 #include "shell/localization/localization.h"
 #include "tests/settings/temp_folder.h"
 #include "tests/ui/offscreen.h"

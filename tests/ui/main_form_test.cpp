@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "archive/array_data_set.h"
+#include "desktop/main_form.h"
+#include "desktop/sound.h"
+#include "desktop/tray_icon.h"
 #include "platform/codepage/codepage.h"
-#include "shell/desktop/main_form.h"
-#include "shell/desktop/sound.h"
-#include "shell/desktop/tray_icon.h"
 #include "tests/ui/offscreen.h"
 #include "ui/controls/command_event.h"
 #include "ui/popup_msg_form.h"

@@ -7,19 +7,20 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/codepage/codepage.h"
-#include "platform/netbios/service/datagram_routes.h"
 #include "platform/netbios/samba.h"
-#include "platform/netbios/service/local_socket.h"
-#include "platform/netbios/service/name_policy.h"
-#include "platform/netbios/service/server.h"
 #include "platform/netbios/stack.h"
 #include "platform/system/system.h"
-#include "platform/system/version.h"
 #include "tools/netbiosd/options.h"
+#include "tools/netbiosd/server/datagram_routes.h"
+#include "tools/netbiosd/server/local_socket.h"
+#include "tools/netbiosd/server/name_policy.h"
+#include "tools/netbiosd/server/server.h"
 #include "tools/netbiosd/sockets.h"
 
 namespace nb = platform::netbios;
@@ -45,29 +46,57 @@ std::string Describe(const std::vector<nb::BindProblem>& problems) {
     return line + "; retrying";
 }
 
+// The options that only tell something: the exit code once told; nullopt for the service to run.
+std::optional<int> Tell(const NetbiosdOptions& options) {
+    if (const auto status = tools::Answer(options.request, "tolvane-netbiosd", kNetbiosdUsage)) {
+        return status;
+    }
+    if (options.check_samba) {
+        std::string report;
+        const bool free = nb::CheckSamba(report);
+        std::fputs(report.c_str(), stdout);
+        return free ? 0 : 1;
+    }
+    return std::nullopt;
+}
+
+// The stack on the sockets given (or its own where none came), with mailslot writes routed to
+// the programs that opened the mailslot.
+nb::Stack::Config StackConfig(const NetbiosdOptions& options, const std::string& computer,
+                              ServiceSockets& sockets,
+                              const std::shared_ptr<nb::service::DatagramRoutes>& routes) {
+    nb::Stack::Config config;
+    config.computer_name = computer;
+    config.interfaces = options.interfaces;
+    config.name_port = options.name_port;
+    config.datagram_port = options.datagram_port;
+    config.session_port = options.session_port;
+    config.name_socket = sockets.name.release();
+    config.datagram_socket = sockets.datagram.release();
+    config.session_socket = sockets.session.release();
+    // Every program's names share the adapters; each program's share is bounded by the service.
+    config.names_per_lana = 254;
+    config.route_mailslot = [routes](std::uint8_t lana, const nb::wire::NetbiosName& destination,
+                                     bool to_unique_name, std::string_view mailslot) {
+        return routes->Route(lana, destination, to_unique_name, mailslot);
+    };
+    config.on_bind_problems = [](const std::vector<nb::BindProblem>& problems) {
+        Log(Describe(problems));
+        sd_notifyf(0, "STATUS=%s", Describe(problems).c_str());
+    };
+    return config;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string error;
     auto options = ParseNetbiosdOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "tolvane-netbiosd: %s\nTry 'tolvane-netbiosd --help'.\n",
-                     error.c_str());
-        return 2;
+        return tools::UsageError("tolvane-netbiosd", error);
     }
-    if (options->help) {
-        std::fputs(kNetbiosdUsage, stdout);
-        return 0;
-    }
-    if (options->version) {
-        std::printf("tolvane-netbiosd (Tolvane Corvessan) %s\n", kTolvaneVersion);
-        return 0;
-    }
-    if (options->check_samba) {
-        std::string report;
-        const bool free = nb::CheckSamba(report);
-        std::fputs(report.c_str(), stdout);
-        return free ? 0 : 1;
+    if (const auto told = Tell(*options)) {
+        return *told;
     }
     if (!options->oem_codepage.empty() &&
         !platform::codepage::SetOemCodePage(options->oem_codepage)) {
@@ -96,28 +125,8 @@ int main(int argc, char** argv) {
 
     const std::string computer =
         options->computer_name.empty() ? platform::system::ComputerName() : options->computer_name;
-    nb::Stack::Config config;
-    config.computer_name = computer;
-    config.interfaces = options->interfaces;
-    config.name_port = options->name_port;
-    config.datagram_port = options->datagram_port;
-    config.session_port = options->session_port;
-    config.name_socket = sockets.name.release();
-    config.datagram_socket = sockets.datagram.release();
-    config.session_socket = sockets.session.release();
-    // Every program's names share the adapters; each program's share is bounded by the service.
-    config.names_per_lana = 254;
-    // Mailslot writes go to the copies of the programs that opened the mailslot.
     auto routes = std::make_shared<nb::service::DatagramRoutes>();
-    config.route_mailslot = [routes](std::uint8_t lana, const nb::wire::NetbiosName& destination,
-                                     bool to_unique_name, std::string_view mailslot) {
-        return routes->Route(lana, destination, to_unique_name, mailslot);
-    };
-    config.on_bind_problems = [](const std::vector<nb::BindProblem>& problems) {
-        Log(Describe(problems));
-        sd_notifyf(0, "STATUS=%s", Describe(problems).c_str());
-    };
-
+    const nb::Stack::Config config = StackConfig(*options, computer, sockets, routes);
     {
         nb::Stack stack(config);
         nb::service::Server::Options server_options;

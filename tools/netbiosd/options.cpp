@@ -40,42 +40,25 @@ std::optional<NetbiosdOptions> ParseNetbiosdOptions(const std::vector<std::strin
                                                     std::string& error) {
     NetbiosdOptions options;
     options.socket_path = platform::netbios::kServiceSocketPath;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            continue;
+    const auto ports = [&options](const std::string& value, std::string& why) {
+        if (ParsePorts(value, options)) {
+            return true;
         }
-        if (arg == "--version") {
-            options.version = true;
-            continue;
-        }
-        if (arg == "--check-samba") {
-            options.check_samba = true;
-            continue;
-        }
-        if (arg != "--socket" && arg != "--computer" && arg != "--interface" &&
-            arg != "--oem-codepage" && arg != "--ports") {
-            error = "unknown argument: " + arg;
-            return std::nullopt;
-        }
-        if (i + 1 >= args.size()) {
-            error = arg + " needs a value";
-            return std::nullopt;
-        }
-        const std::string& value = args[++i];
-        if (arg == "--socket") {
-            options.socket_path = value;
-        } else if (arg == "--computer") {
-            options.computer_name = value;
-        } else if (arg == "--interface") {
-            options.interfaces.push_back(value);
-        } else if (arg == "--oem-codepage") {
-            options.oem_codepage = value;
-        } else if (!ParsePorts(value, options)) {
-            error = "--ports needs three port numbers: NAME,DATAGRAM,SESSION";
-            return std::nullopt;
-        }
+        why = "--ports needs three port numbers: NAME,DATAGRAM,SESSION";
+        return false;
+    };
+    const tools::Option table[] = {
+        {"--socket", tools::Store(options.socket_path)},
+        {"--computer", tools::Store(options.computer_name)},
+        {"--interface", tools::Append(options.interfaces)},
+        {"--oem-codepage", tools::Store(options.oem_codepage)},
+        {"--ports", ports},
+        {"--check-samba", tools::Set(options.check_samba), false},
+    };
+    const auto line = tools::ParseCommandLine(args, table, false, error);
+    if (!line) {
+        return std::nullopt;
     }
+    options.request = line->request;
     return options;
 }

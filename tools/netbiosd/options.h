@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/command_line.h"
+
 // Command line of tolvane-netbiosd.
 struct NetbiosdOptions {
     std::string socket_path;              // where programs connect, when not handed over
@@ -14,8 +16,7 @@ struct NetbiosdOptions {
     std::uint16_t name_port = 137;
     std::uint16_t datagram_port = 138;
     std::uint16_t session_port = 139;
-    bool help = false;         // --help: print the usage and stop
-    bool version = false;      // --version: print the version and stop
+    tools::Request request = tools::Request::kRun;  // --help, --version: tell and stop
     bool check_samba = false;  // --check-samba: say whether Samba leaves the ports free, and stop
 };
 

@@ -4,31 +4,14 @@
 #include <cstdlib>
 #include <ctime>
 
-namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-    auto b = static_cast<unsigned char>(text[i]);
-    std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return n;
-}
-
-}  // namespace
+#include "platform/text/utf8.h"
 
 std::string JsonString(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         auto c = static_cast<unsigned char>(text[i]);
-        std::size_t n = Utf8Length(text, i);
+        std::size_t n = platform::text::Utf8Length(text, i);
         if (n == 0) {
             out += "\xEF\xBF\xBD";
             ++i;

@@ -15,7 +15,6 @@
 
 #include "platform/codepage/codepage.h"
 #include "platform/netbios/machine_service.h"
-#include "platform/system/version.h"
 #include "reception/mailslot/mailslot_network.h"
 #include "reception/netbios/netbios_network.h"
 #include "reception/service/line_breaks.h"
@@ -58,16 +57,10 @@ int Run(int argc, char** argv) {
     std::string error;
     auto options = ParseReceiveOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "tolvane-receive: %s\nTry 'tolvane-receive --help'.\n", error.c_str());
-        return 2;
+        return tools::UsageError("tolvane-receive", error);
     }
-    if (options->help) {
-        std::fputs(kReceiveUsage, stdout);
-        return 0;
-    }
-    if (options->version) {
-        std::printf("tolvane-receive (Tolvane Corvessan) %s\n", kTolvaneVersion);
-        return 0;
+    if (const auto status = tools::Answer(options->request, "tolvane-receive", kReceiveUsage)) {
+        return *status;
     }
     if (!options->oem_codepage.empty() &&
         !platform::codepage::SetOemCodePage(options->oem_codepage)) {

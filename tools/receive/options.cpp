@@ -10,34 +10,16 @@ const char* const kReceiveUsage =
 std::optional<ReceiveOptions> ParseReceiveOptions(const std::vector<std::string>& args,
                                                   std::string& error) {
     ReceiveOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        std::optional<std::string> v;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--computer" && (v = value())) {
-            options.computer_name = *v;
-        } else if (arg == "--user" && (v = value())) {
-            options.user_name = *v;
-        } else if (arg == "--interface" && (v = value())) {
-            options.interfaces.push_back(*v);
-        } else if (arg == "--oem-codepage" && (v = value())) {
-            options.oem_codepage = *v;
-        } else {
-            if (error.empty()) {
-                error = "unknown argument: " + arg;
-            }
-            return std::nullopt;
-        }
+    const tools::Option table[] = {
+        {"--computer", tools::Store(options.computer_name)},
+        {"--user", tools::Store(options.user_name)},
+        {"--interface", tools::Append(options.interfaces)},
+        {"--oem-codepage", tools::Store(options.oem_codepage)},
+    };
+    const auto line = tools::ParseCommandLine(args, table, false, error);
+    if (!line) {
+        return std::nullopt;
     }
+    options.request = line->request;
     return options;
 }

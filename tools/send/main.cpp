@@ -59,13 +59,8 @@ int Run(int argc, char** argv) {
     if (!options) {
         return UsageError(error);
     }
-    if (options->help) {
-        std::fputs(kSendUsage, stdout);
-        return 0;
-    }
-    if (options->version) {
-        std::printf("%s %s\n", kProgram, TOLVANE_VERSION);
-        return 0;
+    if (const auto status = tools::Answer(options->request, kProgram, kSendUsage)) {
+        return *status;
     }
     if (!options->oem_codepage.empty() &&
         !platform::codepage::SetOemCodePage(options->oem_codepage)) {

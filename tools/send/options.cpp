@@ -11,61 +11,31 @@ const char* const kSendUsage =
 std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args,
                                             std::string& error) {
     SendOptions options;
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        std::optional<std::string> v;
-        if (arg == "--") {
-            ++i;
-            break;
-        }
-        if (arg.empty() || arg[0] != '-' || arg == "-") {
-            break;
-        }
-        if (arg == "--help") {
-            options.help = true;
-            return options;
-        }
-        if (arg == "--version") {
-            options.version = true;
-            return options;
-        }
-        if (arg == "--broadcast") {
-            options.broadcast = true;
-        } else if (arg == "--from" && (v = value())) {
-            options.from = *v;
-        } else if (arg == "--address" && (v = value())) {
-            options.address = *v;
-        } else if (arg == "--interface" && (v = value())) {
-            options.interfaces.push_back(*v);
-        } else if (arg == "--oem-codepage" && (v = value())) {
-            options.oem_codepage = *v;
-        } else {
-            if (error.empty()) {
-                error = "unknown option: " + arg;
-            }
-            return std::nullopt;
-        }
+    const tools::Option table[] = {
+        {"--broadcast", tools::Set(options.broadcast), false},
+        {"--from", tools::Store(options.from)},
+        {"--address", tools::Store(options.address)},
+        {"--interface", tools::Append(options.interfaces)},
+        {"--oem-codepage", tools::Store(options.oem_codepage)},
+    };
+    auto line = tools::ParseCommandLine(args, table, true, error);
+    if (!line) {
+        return std::nullopt;
     }
-    if (!options.broadcast) {
-        if (i >= args.size()) {
+    options.request = line->request;
+    auto operand = line->operands.cbegin();
+    if (options.request == tools::Request::kRun && !options.broadcast) {
+        if (operand == line->operands.cend()) {
             error = "no recipient given";
             return std::nullopt;
         }
-        options.name = args[i++];
+        options.name = *operand++;
         options.broadcast = options.name == "*";
     }
     if (options.broadcast && !options.address.empty()) {
         error = "--address is for a message to one name, not to every computer";
         return std::nullopt;
     }
-    options.text.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    options.text.assign(operand, line->operands.cend());
     return options;
 }

@@ -4,14 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/command_line.h"
+
 struct SendOptions {
     std::string from;  // empty: the user's login name
     std::string address;
     std::vector<std::string> interfaces;
     std::string oem_codepage;
     bool broadcast = false;
-    bool help = false;
-    bool version = false;
+    tools::Request request = tools::Request::kRun;
     std::string name;
     std::vector<std::string> text;  // none: the text comes from standard input
 };

@@ -4,9 +4,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "shell/desktop/window_utils.h"
 #include "ui/controls/command_event.h"
 #include "ui/resources.h"
+#include "ui/window_utils.h"
 
 TlButton::TlButton(int id, QWidget* parent) : QWidget(parent), id_(id) {
     setMouseTracking(true);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "resources/dialogs/dialog_template.h"
-#include "shell/desktop/window_utils.h"
+#include "ui/window_utils.h"
 
 namespace {
 

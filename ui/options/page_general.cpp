@@ -7,9 +7,9 @@
 
 #include "resources/dialogs/dialog_ids.h"
 #include "resources/strings/builtin_strings.h"
-#include "shell/desktop/window_utils.h"
 #include "shell/localization/localization.h"
 #include "ui/options/page_font.h"
+#include "ui/window_utils.h"
 
 namespace ids = dialogs::general_page;
 

@@ -6,8 +6,8 @@
 #include <QRadioButton>
 
 #include "resources/dialogs/dialog_ids.h"
-#include "shell/desktop/window_utils.h"
 #include "ui/options/page_font.h"
+#include "ui/window_utils.h"
 
 namespace ids = dialogs::reception_page;
 

@@ -8,7 +8,7 @@
 #include <QStyle>
 #include <functional>
 
-#include "shell/desktop/window_utils.h"
+#include "ui/window_utils.h"
 
 namespace {
 

@@ -1,0 +1,137 @@
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/netbios/machine_service.h"
+#include "platform/netbios/machine_service/client_parts.h"
+#include "platform/netbios/ncb_dispatch.h"
+
+// The service's replies: read with the sockets they hand over, and taken into the control blocks
+// of the commands that wait for them.
+namespace platform::netbios::service {
+
+void ServiceClient::Complete(const std::shared_ptr<Waiter>& w, const Reply& reply, UniqueFd fd) {
+    std::uint8_t code = reply.retcode;
+    NCB* ncb = w->ncb;
+    if (ncb != nullptr && w->command == NCBCALL) {
+        SetCallAddress(*ncb, reply.address);  // also when refused: where the name was found
+    }
+    if (ncb == nullptr) {
+        w->handed = std::move(fd);
+    } else if (w->command == NCBADDNAME && code != NRC_GOODRET && !reply.data.empty()) {
+        std::string refusal(reply.data.begin(), reply.data.end());
+        if (refusal != refusal_) {
+            refusal_ = std::move(refusal);
+            ReceptionChanged().Set();  // whoever tells the user waits on this, not on a timer
+        }
+    } else if (code == NRC_GOODRET) {
+        switch (w->command) {
+            case NCBADDNAME:
+                ncb->ncb_num = reply.num;
+                break;
+            case NCBENUM: {
+                const std::size_t n = std::min<std::size_t>(reply.data.size(), ncb->ncb_length);
+                if (n > 0 && ncb->ncb_buffer != nullptr) {
+                    std::memcpy(ncb->ncb_buffer, reply.data.data(), n);
+                    ncb->ncb_buffer[0] =
+                        static_cast<std::uint8_t>(std::min<std::size_t>(reply.data[0], n - 1));
+                }
+                break;
+            }
+            case NCBLISTEN:
+            case NCBCALL:
+                code = TakeSession(*w, reply, std::move(fd));
+                break;
+            default:
+                break;
+        }
+    }
+    w->code = code;
+    w->done = true;
+}
+
+std::uint8_t ServiceClient::TakeSession(const Waiter& w, const Reply& reply, UniqueFd fd) {
+    NCB* ncb = w.ncb;
+    const wire::NetbiosName remote =
+        w.command == NCBLISTEN ? reply.callname : FieldName(ncb->ncb_callname);
+    const bool handed = static_cast<bool>(fd);
+    Session::Limits limits;
+    if (reply.session_idle_ms != 0) {
+        limits.idle = std::chrono::milliseconds(reply.session_idle_ms);
+    }
+    if (reply.max_session_message != 0) {
+        limits.max_message = reply.max_session_message;
+    }
+    const std::uint8_t lsn = handed ? AddSession(ncb->ncb_lana_num, std::move(fd),
+                                                 FieldName(ncb->ncb_name), remote, limits)
+                                    : 0;
+    if (lsn == 0) {
+        return handed ? NRC_LOCTFUL : NRC_SABORT;
+    }
+    ncb->ncb_lsn = lsn;
+    if (w.command == NCBLISTEN) {
+        ncb->ncb_num = reply.num;
+        std::memcpy(ncb->ncb_callname, reply.callname.data(), reply.callname.size());
+    }
+    return NRC_GOODRET;
+}
+
+void ServiceClient::ReadReplies(const std::shared_ptr<Connection>& connection) {
+    for (;;) {
+        std::uint8_t buffer[kMaxMessageSize + 1];
+        iovec iov{buffer, sizeof buffer};
+        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int) * 4)];
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(connection->fd.get(), &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        std::vector<UniqueFd> fds;
+        for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&msg) : nullptr; c != nullptr;
+             c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
+                const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+                for (std::size_t i = 0; i < count; ++i) {
+                    int fd;
+                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+                    fds.emplace_back(fd);
+                }
+            }
+        }
+        const auto reply =
+            n > 0 && (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0 && fds.size() <= 1
+                ? DecodeReply({buffer, static_cast<std::size_t>(n)})
+                : std::nullopt;
+        if (!reply) {
+            Break(connection);  // ended, or not the service we know
+            return;
+        }
+        std::shared_ptr<Waiter> waiter;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = waiting_.find(reply->id);
+            if (it != waiting_.end() && it->second->generation == connection->generation) {
+                waiter = std::move(it->second);
+                waiting_.erase(it);
+                Complete(waiter, *reply, fds.empty() ? UniqueFd() : std::move(fds[0]));
+            }
+        }
+        if (waiter) {
+            answered_.notify_all();
+            if (waiter->async) {
+                Finish(waiter->ncb, waiter->code);
+            }
+        }
+    }
+}
+
+}  // namespace platform::netbios::service
