@@ -56,9 +56,7 @@ void TlThread::Stop() {
 }
 
 bool TlThread::IsStopRequested() {
-    platform::Event* stop = &stop_;
-    return platform::WaitAny(std::span<platform::Event* const>(&stop, 1), 0) !=
-           platform::kWaitTimeout;
+    return stop_.IsSet();
 }
 
 int TlThread::Sleep(int ms) {

@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 Session::Session(UniqueFd&& fd, std::uint8_t lana, std::uint8_t lsn, const wire::NetbiosName& local,
                  const wire::NetbiosName& remote, std::uint32_t remote_address, Limits limits)
-    : fd_(abort_.valid() ? std::move(fd) : UniqueFd()),
+    : fd_(std::move(fd)),
       lana_(lana),
       lsn_(lsn),
       local_(local),
@@ -27,7 +27,30 @@ Session::Session(UniqueFd&& fd, std::uint8_t lana, std::uint8_t lsn, const wire:
           std::min<std::size_t>(limits.max_message, wire::kMaxSessionLength))),
       last_heard_(Clock::now()) {}
 
+int Session::AbortFd() {
+    std::lock_guard lock(abort_mutex_);
+    if (!abort_) {
+        auto made =
+            std::make_unique<platform::Event>(platform::Event::Mode::ManualReset, std::nothrow);
+        if (!made->valid()) {
+            return -1;
+        }
+        abort_ = std::move(made);
+    }
+    return abort_->fd();
+}
+
+void Session::WakeWaits() {
+    // After ended_ changed: a wait that makes the signal later sees the end before it waits.
+    std::lock_guard lock(abort_mutex_);
+    if (abort_) {
+        abort_->Set();
+    }
+}
+
 Session::Wait Session::WaitFor(short events, Clock::time_point deadline) {
+    // Out of descriptors for the signal, an end is looked for every few milliseconds instead.
+    const int abort = AbortFd();
     for (;;) {
         if (ended_.load() != NRC_GOODRET) {
             return Wait::Aborted;
@@ -37,10 +60,11 @@ Session::Wait Session::WaitFor(short events, Clock::time_point deadline) {
         if (left.count() <= 0) {
             return Wait::TimedOut;
         }
-        pollfd fds[2] = {{fd_.get(), events, 0}, {abort_.fd(), POLLIN, 0}};
+        pollfd fds[2] = {{fd_.get(), events, 0}, {abort, POLLIN, 0}};
         // Round up so that a wait never ends just before its deadline and spins.
         const int r =
-            ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
+            ::poll(fds, 2,
+                   static_cast<int>(std::min<long long>(left.count() + 1, abort < 0 ? 50 : 60000)));
         if (r < 0) {
             if (errno == EINTR) {
                 continue;
@@ -181,14 +205,14 @@ void Session::Abort(std::uint8_t code) {
     std::uint8_t open = NRC_GOODRET;
     if (ended_.compare_exchange_strong(open, code)) {
         ::shutdown(fd_.get(), SHUT_RDWR);
-        abort_.Set();
+        WakeWaits();
     }
 }
 
 UniqueFd Session::Hangup() {
     std::uint8_t open = NRC_GOODRET;
     const bool was_open = ended_.compare_exchange_strong(open, NRC_SCLOSED);
-    abort_.Set();
+    WakeWaits();
     // Blocked calls see the end and leave; then nobody else uses the socket.
     std::scoped_lock lock(receive_mutex_, send_mutex_);
     if (!was_open) {
@@ -201,7 +225,7 @@ UniqueFd Session::Hangup() {
 UniqueFd Session::Release() {
     std::uint8_t open = NRC_GOODRET;
     const bool was_open = ended_.compare_exchange_strong(open, NRC_SCLOSED);
-    abort_.Set();
+    WakeWaits();
     std::scoped_lock lock(receive_mutex_, send_mutex_);
     if (!was_open || staged_begin_ != staged_end_ || !reader_.AtBoundary()) {
         return {};

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -30,8 +31,6 @@ class Session {
             std::chrono::steady_clock::time_point::max();
     };
 
-    // Out of descriptors for its abort signal the session is not valid() and leaves fd to the
-    // caller.
     Session(UniqueFd&& fd, std::uint8_t lana, std::uint8_t lsn, const wire::NetbiosName& local,
             const wire::NetbiosName& remote, std::uint32_t remote_address, Limits limits);
     Session(const Session&) = delete;
@@ -59,7 +58,6 @@ class Session {
 
     // NRC_GOODRET while the session is open, else the code it ended with.
     std::uint8_t state() const { return ended_.load(); }
-    bool valid() const { return abort_.valid(); }
     std::uint8_t lana() const { return lana_; }
     std::uint8_t lsn() const { return lsn_; }
     std::chrono::steady_clock::time_point deadline() const { return limits_.deadline; }
@@ -73,9 +71,14 @@ class Session {
     // stream went wrong; nullopt once nothing staged is left.
     std::optional<std::uint8_t> TakeStaged(std::span<std::uint8_t> out, std::size_t& received);
     Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
+    // The abort signal's descriptor, made by the first wait: most sessions end (or are handed
+    // on) without ever waiting. -1 while the process is out of descriptors.
+    int AbortFd();
+    // Wakes a wait, if there was one.
+    void WakeWaits();
 
-    // Made first: when it cannot be made, the descriptor is not taken.
-    platform::Event abort_{platform::Event::Mode::ManualReset, std::nothrow};
+    std::mutex abort_mutex_;  // guards abort_
+    std::unique_ptr<platform::Event> abort_;
     UniqueFd fd_;
     const std::uint8_t lana_;
     const std::uint8_t lsn_;

@@ -203,8 +203,8 @@ class Stack::Impl {
     void CompleteListen(NameEntry& entry, std::size_t index, std::uint8_t code, Completions& done);
     // Answers negatively and closes once the answer is out.
     void Refuse(UniqueFd fd, std::uint8_t error);
-    // A new session on fd, or null (fd left open) when the process is out of descriptors.
-    std::shared_ptr<Session> NewSession(UniqueFd& fd, std::uint8_t lana, std::uint8_t lsn,
+    // A new session on fd.
+    std::shared_ptr<Session> NewSession(UniqueFd fd, std::uint8_t lana, std::uint8_t lsn,
                                         const NetbiosName& local, const NetbiosName& remote,
                                         std::uint32_t remote_address, bool listened);
     // Calls fn with every open session whose name another sender waits for.

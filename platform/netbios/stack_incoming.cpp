@@ -79,6 +79,9 @@ void Stack::Impl::AcceptConnections(Clock::time_point now) {
         if (!ReadIncoming(incoming_.back(), deferred_)) {
             incoming_.pop_back();
         }
+        if (!deferred_.empty()) {
+            return;  // a listen it completed is told first; the next connections wait a turn
+        }
     }
 }
 

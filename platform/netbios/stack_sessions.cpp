@@ -41,7 +41,7 @@ void Stack::Impl::Refuse(UniqueFd fd, std::uint8_t error) {
     CloseGracefully(std::move(fd));
 }
 
-std::shared_ptr<Session> Stack::Impl::NewSession(UniqueFd& fd, std::uint8_t lana, std::uint8_t lsn,
+std::shared_ptr<Session> Stack::Impl::NewSession(UniqueFd fd, std::uint8_t lana, std::uint8_t lsn,
                                                  const NetbiosName& local,
                                                  const NetbiosName& remote,
                                                  std::uint32_t remote_address, bool listened) {
@@ -49,9 +49,8 @@ std::shared_ptr<Session> Stack::Impl::NewSession(UniqueFd& fd, std::uint8_t lana
     if (listened && config_.conversation_limit.count() > 0) {
         limits.deadline = Clock::now() + config_.conversation_limit;
     }
-    auto session =
-        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, remote_address, limits);
-    return session->valid() ? session : nullptr;  // else fd is still ours
+    return std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, remote_address,
+                                     limits);
 }
 
 bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
@@ -72,11 +71,8 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
     }
     const auto positive = wire::EncodePositiveSessionResponse();
     const int raw = fd.get();
-    auto session = NewSession(fd, lana.number, lsn, called, calling, remote_address, true);
-    if (!session) {
-        Refuse(std::move(fd), wire::session_error::kInsufficientResources);
-        return true;
-    }
+    auto session =
+        NewSession(std::move(fd), lana.number, lsn, called, calling, remote_address, true);
     if (::send(raw, positive.data(), positive.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
         static_cast<ssize_t>(positive.size())) {
         return true;  // the caller is gone; the listen stays for the next one
@@ -251,11 +247,7 @@ std::uint8_t Stack::Impl::Call(NCB* ncb) {
     if (lsn == 0) {
         return lana ? NRC_LOCTFUL : NRC_BRIDGE;
     }
-    auto session = NewSession(fd, lana_number, lsn, local, remote, address, false);
-    if (!session) {
-        return NRC_NORESOURCES;
-    }
-    sessions_.Put(std::move(session));
+    sessions_.Put(NewSession(std::move(fd), lana_number, lsn, local, remote, address, false));
     ncb->ncb_lsn = lsn;
     return NRC_GOODRET;
 }

@@ -1,6 +1,7 @@
 #include "platform/sync/event.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -26,8 +27,16 @@ extern "C" void __tsan_release(void* addr);
 
 namespace platform {
 
-Event::Event(Mode mode, bool signalled)
-    : mode_(mode), fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+namespace {
+
+int MakeDescriptor(Event::Mode mode) {
+    return ::eventfd(
+        0, EFD_NONBLOCK | EFD_CLOEXEC | (mode == Event::Mode::ManualReset ? EFD_SEMAPHORE : 0));
+}
+
+}  // namespace
+
+Event::Event(Mode mode, bool signalled) : mode_(mode), fd_(MakeDescriptor(mode)) {
     if (fd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
@@ -36,8 +45,7 @@ Event::Event(Mode mode, bool signalled)
     }
 }
 
-Event::Event(Mode mode, std::nothrow_t)
-    : mode_(mode), fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+Event::Event(Mode mode, std::nothrow_t) : mode_(mode), fd_(MakeDescriptor(mode)) {}
 
 Event::~Event() {
     if (fd_ >= 0) {
@@ -49,6 +57,9 @@ void Event::Set() {
 #ifdef TOLVANE_EVENT_ANNOTATE
     __tsan_release(this);
 #endif
+    if (mode_ == Mode::ManualReset && set_.exchange(true)) {
+        return;
+    }
     const std::uint64_t one = 1;
     // The counter only needs to be non-zero; EAGAIN at its maximum still leaves it set.
     [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
@@ -56,7 +67,18 @@ void Event::Set() {
 
 void Event::Clear() {
     std::uint64_t value;
-    [[maybe_unused]] auto n = ::read(fd_, &value, sizeof value);
+    if (mode_ == Mode::AutoReset) {
+        [[maybe_unused]] auto n = ::read(fd_, &value, sizeof value);
+        return;
+    }
+    if (!set_.exchange(false)) {
+        return;
+    }
+    // Takes the one that setting added; a Set that has changed the state but not yet written
+    // is about to.
+    while (::read(fd_, &value, sizeof value) < 0 && (errno == EAGAIN || errno == EINTR)) {
+        ::sched_yield();
+    }
 }
 
 bool Event::TryConsume() {
@@ -68,6 +90,9 @@ bool Event::TryConsume() {
 }
 
 bool Event::IsSet() {
+    if (mode_ == Mode::ManualReset) {
+        return set_.load();
+    }
     Event* self = this;
     return WaitAny(std::span<Event* const>(&self, 1), 0) == 0;
 }

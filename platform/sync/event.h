@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <new>
 #include <span>
@@ -36,6 +37,10 @@ class Event {
   private:
     Mode mode_;
     int fd_;
+    // A manual-reset event's state beside its descriptor (a counting one: each setting adds one,
+    // each clearing takes one), so that testing it, setting it again or clearing it when clear
+    // needs no system call.
+    std::atomic<bool> set_{false};
 };
 
 inline constexpr int kWaitTimeout = -1;

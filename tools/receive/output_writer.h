@@ -13,10 +13,11 @@
 #include "platform/sync/event.h"
 
 // Writes the lines of received messages on a thread of its own, so that a reader that stops
-// reading never holds up reception: the port threads only queue. Every message has been
-// acknowledged to its sender by then, so what cannot be written (the output closed, more than
-// max_pending bytes already waiting, or still waiting when the program must end) leaves a note
-// instead: one line naming kind, sender, recipient and time, for standard error.
+// reading never holds up reception: the port threads only queue, or write a line themselves
+// where the output is a pipe with room for all of it and nothing is waiting before it. Every
+// message has been acknowledged to its sender by then, so what cannot be written (the output
+// closed, more than max_pending bytes already waiting, or still waiting when the program must end)
+// leaves a note instead: one line naming kind, sender, recipient and time, for standard error.
 class OutputWriter {
   public:
     OutputWriter(int fd, std::size_t max_pending);
@@ -61,6 +62,8 @@ class OutputWriter {
     };
     static void Run(const std::shared_ptr<State>& state, int fd);
 
+    const int fd_;
+    const bool pipe_;
     std::size_t max_pending_;
     std::shared_ptr<State> state_;
     std::thread thread_;

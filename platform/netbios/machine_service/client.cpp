@@ -135,19 +135,15 @@ std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
     if (lsn == 0) {
         return 0;
     }
-    SetNoDelay(fd.get());
+    // The service's stack made the socket and set it up (no delay) before handing it over.
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     const std::uint32_t address =
         ::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
             ? ntohl(peer.sin_addr.s_addr)
             : 0;
-    auto session =
-        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits);
-    if (!session->valid()) {
-        return 0;  // out of descriptors: the caller closes fd
-    }
-    sessions_.Put(std::move(session));
+    sessions_.Put(
+        std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits));
     return lsn;
 }
 
