@@ -89,7 +89,8 @@ inline constexpr std::uint8_t NRC_PENDING = 0xFF;
 // field to the system): bytes 0-3 hold the IPv4 address (network byte order) of the node the
 // called name is on, so that no broadcast query is made; zero: find the node by a query. On
 // return they hold the address the name was found at, zero when no node answered for it, so a
-// caller can tell a name that is absent from one that refuses the session.
+// caller can tell a name that is absent from one that refuses the session. A listen that
+// completes finds there the caller's address.
 inline constexpr std::size_t kCallAddressSize = 4;
 
 // The address in ncb_reserve, in host byte order.

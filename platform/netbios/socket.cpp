@@ -76,6 +76,7 @@ UniqueFd ListenTcp(std::uint16_t port, int& error) {
         // A caller always speaks first (the session request): hand over the connection with it.
         int seconds = 5;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+        SetNoDelay(fd.get());  // inherited by every connection accepted
     }
     return fd;
 }

@@ -37,7 +37,8 @@ class UniqueFd {
 // Non-blocking UDP socket on the port of every local address, able to broadcast and reporting
 // where each datagram arrived. Empty, with error set to errno, when it cannot be made.
 UniqueFd BindUdp(std::uint16_t port, int& error);
-// Non-blocking listening TCP socket on the port of every local address.
+// Non-blocking listening TCP socket on the port of every local address; its connections come
+// without delay (TCP_NODELAY).
 UniqueFd ListenTcp(std::uint16_t port, int& error);
 // Non-blocking TCP socket, not yet connected.
 UniqueFd NewTcpSocket();

@@ -1,5 +1,7 @@
 #include "platform/netbios/stack.h"
 
+#include <sys/epoll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -90,6 +92,10 @@ Stack::Impl::Impl(Config config)
     name_socket_.reset(config_.name_socket);
     datagram_socket_.reset(config_.datagram_socket);
     session_listener_.reset(config_.session_socket);
+    if (session_listener_) {
+        SetNoDelay(session_listener_.get());  // inherited by every connection accepted
+    }
+    connections_.reset(::epoll_create1(EPOLL_CLOEXEC));
     TryBind();
     RefreshInterfaces(none);
     reported_problems_ = bind_problems_;

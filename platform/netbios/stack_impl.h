@@ -26,8 +26,10 @@
 #include "platform/netbios/session_table.h"
 #include "platform/netbios/socket.h"
 #include "platform/netbios/stack.h"
+#include "platform/netbios/watched_fd.h"
 #include "platform/netbios/wire/name.h"
 #include "platform/netbios/wire/name_service.h"
+#include "platform/netbios/wire/session.h"
 #include "platform/sync/event.h"
 
 namespace platform::netbios {
@@ -55,6 +57,11 @@ class Stack::Impl {
     static constexpr std::size_t kMaxHandedOver = 256;
     static constexpr int kPacketsPerWake = 64;  // read (or accepted) at one wake of the thread
     static constexpr std::size_t kMaxRequestSize = 600;  // two names with the longest scopes
+    // A session request is at least its header and two names without scope: reading that much
+    // from where a frame starts takes the whole of most requests in one read, and never a byte
+    // beyond a request (what follows belongs to the session).
+    static constexpr std::size_t kMinRequestRead =
+        wire::kSessionHeaderSize + 2 * wire::kEncodedNameSize;
     static constexpr std::chrono::milliseconds kCallTimeout{5000};
     // An address whose session ran past its conversation limit while others waited comes after
     // every other waiting address for this long.
@@ -98,18 +105,27 @@ class Stack::Impl {
     // An accepted connection before its session request has been read.
     struct Incoming {
         std::uint64_t id = 0;  // descriptor numbers are reused; ids are not
-        UniqueFd fd;
+        WatchedFd fd;          // by connections_ while its request has not all arrived
         std::uint32_t local_address = 0;
         std::uint32_t remote_address = 0;
         std::array<std::uint8_t, kMaxRequestSize> buffer{};
         std::size_t have = 0;
-        std::size_t need = wire::kSessionHeaderSize;
+        std::size_t need = kMinRequestRead;  // how much of the buffer to fill
         Clock::time_point deadline;
+    };
+    enum class RequestState { Pending, Closed, Garbage, Complete };
+    // A connection the stack's thread takes from the listener, which is its alone, and what
+    // arrived of its request, before it takes the lock that the listening threads may want.
+    struct Accepted {
+        Incoming in;
+        int error = 0;  // why none was taken
+        RequestState state = RequestState::Closed;
+        std::optional<wire::SessionRequest> request;
     };
     // A session request for a held name that waits for the next listen.
     struct Queued {
         std::uint64_t id = 0;
-        UniqueFd fd;
+        WatchedFd fd;  // by connections_, for a hang-up
         std::uint8_t lana = 0;
         NetbiosName called{};
         NetbiosName calling{};
@@ -219,18 +235,18 @@ class Stack::Impl {
     void CloseGracefully(UniqueFd fd);
 
     // The thread (stack_loop.cpp).
-    // What one wait of the thread watches: the fixed descriptors first, then the connections by
-    // id, then from lingering_from on the lingering sockets by theirs.
+    // What one wait of the thread watches: the fixed descriptors first (connections_ among
+    // them), then the lingering sockets by their ids.
     struct PollSet {
         std::vector<pollfd> fds;
         std::vector<std::uint64_t> ids;  // for each descriptor past the fixed ones
-        std::size_t lingering_from = 0;
     };
     void Run();
     void RunTasks();
     void FillPollSet(Clock::time_point now, PollSet& set) const;
     // Reads the service ports, the wake-up event and the interface watch.
-    void ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet);
+    void ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet,
+                    Accepted& accepted);
     void ServeConnections(const PollSet& set);
     void Wake() { wake_.Set(); }
     // Runs fn on the stack's thread with the lock held (its sockets and interface view belong to
@@ -252,9 +268,17 @@ class Stack::Impl {
     void HandleNameService(std::span<const std::uint8_t> bytes, const UdpSource& from,
                            Completions& done);
     void HandleDatagram(std::span<const std::uint8_t> bytes, const UdpSource& from);
-    void AcceptConnections(Clock::time_point now);
+    // Connections and their session requests (stack_incoming.cpp).
+    void AcceptOne(Accepted& a) const;
+    // Under the lock: answers, queues or keeps what AcceptOne took.
+    void TakeAccepted(Accepted& a, Clock::time_point now);
+    // Reads what has arrived of the session request on the connection, touching nothing else.
+    static RequestState ReadRequest(Incoming& in, std::optional<wire::SessionRequest>& request);
     // Reads what has arrived of the session request; false once the connection is dealt with.
     bool ReadIncoming(Incoming& in, Completions& done);
+    // Acts on what ReadRequest found; false once the connection is dealt with.
+    bool Settle(Incoming& in, RequestState state,
+                const std::optional<wire::SessionRequest>& request, Completions& done);
     void HandleSessionRequest(Incoming& in, const wire::SessionRequest& request, Completions& done);
     Lana* LanaForPacket(const UdpSource& from);
     Lana* LanaForAddress(std::uint32_t address);
@@ -296,6 +320,10 @@ class Stack::Impl {
     std::atomic<bool> name_bound_{false};
     std::atomic<bool> datagram_bound_{false};
     std::atomic<bool> session_bound_{false};
+    // The connections of incoming_ and queued_, by id. A connection leaves it the moment it leaves
+    // those lists, whichever thread takes it, so the stack's thread never wakes for a connection
+    // handed on meanwhile.
+    UniqueFd connections_;
     std::deque<Incoming> incoming_;
     std::deque<Queued> queued_;
     std::map<std::uint32_t, Clock::time_point> overran_;  // address -> until when

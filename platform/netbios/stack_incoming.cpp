@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -30,106 +31,128 @@ void Stack::Impl::MakeRoomForIncoming(std::uint32_t remote) {
     auto it = std::find_if(incoming_.begin(), incoming_.end(),
                            [&](const Incoming& in) { return in.remote_address == victim; });
     if (it != incoming_.end()) {
-        Refuse(std::move(it->fd), wire::session_error::kInsufficientResources);
+        Refuse(it->fd.Release(), wire::session_error::kInsufficientResources);
         incoming_.erase(it);
     }
 }
 
-void Stack::Impl::AcceptConnections(Clock::time_point now) {
-    for (int i = 0; i < kPacketsPerWake; ++i) {
-        sockaddr_in remote{};
-        socklen_t remote_size = sizeof remote;
-        const int fd = ::accept4(session_listener_.get(), reinterpret_cast<sockaddr*>(&remote),
-                                 &remote_size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                accept_pause_ = {};
-                return;
-            }
-            // Out of descriptors (or memory): the connection stays queued and the listener
-            // readable, so polling it again at once would spin. A finished connection gives up
-            // its descriptor; failing that, the listener rests while the rest goes on.
-            if ((errno == EMFILE || errno == ENFILE) && lingering_.DropOldest()) {
-                continue;
-            }
-            accept_pause_ = std::clamp(accept_pause_ * 2, kMinAcceptPause, kMaxAcceptPause);
-            accept_paused_until_ = now + accept_pause_;
+void Stack::Impl::AcceptOne(Accepted& a) const {
+    // One connection per wake: the listener stays readable while more wait, and a sender that
+    // waits for its answer never has a second one queued behind it.
+    sockaddr_in remote{};
+    socklen_t remote_size = sizeof remote;
+    const int fd = ::accept4(session_listener_.get(), reinterpret_cast<sockaddr*>(&remote),
+                             &remote_size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        a.error = errno;
+        return;
+    }
+    UniqueFd connection(fd);
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        return;  // closes it
+    }
+    // No delay comes from the listener.
+    a.in.fd = WatchedFd(std::move(connection));
+    a.in.local_address = ntohl(local.sin_addr.s_addr);
+    a.in.remote_address = ntohl(remote.sin_addr.s_addr);
+    a.in.deadline = Clock::now() + config_.session_request_wait;
+    // The request usually arrives with the connection.
+    a.state = ReadRequest(a.in, a.request);
+}
+
+void Stack::Impl::TakeAccepted(Accepted& a, Clock::time_point now) {
+    if (!a.in.fd) {
+        const int error = a.error;
+        if (error == 0 || error == EINTR || error == ECONNABORTED || error == EAGAIN ||
+            error == EWOULDBLOCK) {
             return;
         }
-        accept_pause_ = {};
-        UniqueFd connection(fd);
-        sockaddr_in local{};
-        socklen_t size = sizeof local;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-            continue;  // closes it
+        // Out of descriptors (or memory): the connection stays queued and the listener
+        // readable, so polling it again at once would spin. A finished connection gives up its
+        // descriptor; failing that, the listener rests while the rest goes on.
+        if ((error == EMFILE || error == ENFILE) && lingering_.DropOldest()) {
+            return;
         }
-        SetNoDelay(fd);
-        Incoming in;
-        in.id = next_connection_id_++;
-        in.fd = std::move(connection);
-        in.local_address = ntohl(local.sin_addr.s_addr);
-        in.remote_address = ntohl(remote.sin_addr.s_addr);
-        in.deadline = now + config_.session_request_wait;
-        MakeRoomForIncoming(in.remote_address);
-        incoming_.push_back(std::move(in));
-        // The request usually arrives with the connection; read it without another poll.
-        if (!ReadIncoming(incoming_.back(), deferred_)) {
-            incoming_.pop_back();
-        }
-        if (!deferred_.empty()) {
-            return;  // a listen it completed is told first; the next connections wait a turn
-        }
+        accept_pause_ = std::clamp(accept_pause_ * 2, kMinAcceptPause, kMaxAcceptPause);
+        accept_paused_until_ = now + accept_pause_;
+        return;
+    }
+    accept_pause_ = {};
+    a.in.id = next_connection_id_++;
+    if (!Settle(a.in, a.state, a.request, deferred_)) {
+        return;
+    }
+    MakeRoomForIncoming(a.in.remote_address);
+    if (a.in.fd.Watch(connections_.get(), EPOLLIN, a.in.id)) {
+        incoming_.push_back(std::move(a.in));
     }
 }
 
 bool Stack::Impl::ReadIncoming(Incoming& in, Completions& done) {
+    std::optional<wire::SessionRequest> request;
+    const RequestState state = ReadRequest(in, request);
+    return Settle(in, state, request, done);
+}
+
+bool Stack::Impl::Settle(Incoming& in, RequestState state,
+                         const std::optional<wire::SessionRequest>& request, Completions& done) {
+    switch (state) {
+        case RequestState::Pending:
+            return true;
+        case RequestState::Garbage:
+            Refuse(in.fd.Release(), wire::session_error::kUnspecified);
+            return false;
+        case RequestState::Complete:
+            HandleSessionRequest(in, *request, done);
+            return false;
+        case RequestState::Closed:
+            break;
+    }
+    return false;
+}
+
+Stack::Impl::RequestState Stack::Impl::ReadRequest(Incoming& in,
+                                                   std::optional<wire::SessionRequest>& request) {
     for (;;) {
         const ssize_t n =
             ::recv(in.fd.get(), in.buffer.data() + in.have, in.need - in.have, MSG_DONTWAIT);
         if (n == 0) {
-            return false;
+            return RequestState::Closed;
         }
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return errno == EAGAIN || errno == EWOULDBLOCK;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? RequestState::Pending
+                                                           : RequestState::Closed;
         }
         in.have += static_cast<std::size_t>(n);
-        if (in.have < in.need) {
-            continue;
-        }
-        if (in.need == wire::kSessionHeaderSize) {
+        // Frames from the start of the buffer: keep-alives are dropped, the request is answered.
+        while (in.have >= wire::kSessionHeaderSize) {
             const auto header = *wire::DecodeSessionHeader(in.buffer);
             const bool keep_alive = header.type == wire::session_type::kKeepAlive;
             if ((header.type != wire::session_type::kRequest && !keep_alive) ||
                 header.length > kMaxRequestSize - wire::kSessionHeaderSize ||
                 (!keep_alive && header.length == 0)) {
-                return false;  // not a session service peer: just close
+                return RequestState::Closed;  // not a session service peer: just close
             }
-            if (header.length == 0) {
-                in.have = 0;
-                continue;
+            const std::size_t frame = wire::kSessionHeaderSize + header.length;
+            if (in.have < frame) {
+                in.need = frame;
+                break;
             }
-            in.need = wire::kSessionHeaderSize + header.length;
-            continue;
+            if (!keep_alive) {
+                // Shorter than the shortest request only when it is no request at all.
+                request = wire::DecodeSessionRequest(
+                    std::span(in.buffer).subspan(wire::kSessionHeaderSize, header.length));
+                return request ? RequestState::Complete : RequestState::Garbage;
+            }
+            std::copy(in.buffer.begin() + frame, in.buffer.begin() + in.have, in.buffer.begin());
+            in.have -= frame;
+            in.need = kMinRequestRead;
         }
-        if (in.buffer[0] == wire::session_type::kKeepAlive) {
-            in.have = 0;
-            in.need = wire::kSessionHeaderSize;
-            continue;
-        }
-        auto request = wire::DecodeSessionRequest(std::span(in.buffer).subspan(
-            wire::kSessionHeaderSize, in.need - wire::kSessionHeaderSize));
-        if (!request) {
-            Refuse(std::move(in.fd), wire::session_error::kUnspecified);
-            return false;
-        }
-        HandleSessionRequest(in, *request, done);
-        return false;
     }
 }
 

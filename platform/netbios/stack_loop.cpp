@@ -1,19 +1,22 @@
 #include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 
 #include <algorithm>
+#include <array>
 
 #include "platform/netbios/stack_impl.h"
 
-// The stack's thread: one poll over the service sockets, the connections that have not become
-// sessions yet, the lingering sockets and the wake-up event; work handed to it, and its timers
-// (stack_timers.cpp) between the waits.
+// The stack's thread: one poll over the service sockets, the set of connections that have not
+// become sessions yet, the lingering sockets and the wake-up event; work handed to it, and its
+// timers (stack_timers.cpp) between the waits.
 namespace platform::netbios {
 namespace {
 
 constexpr std::size_t kMaxUdpPacket = 1500;
-// The wake-up event, the three service sockets and the interface watch come first in the poll.
-constexpr std::size_t kFixedFds = 5;
+// The wake-up event, the three service sockets, the interface watch and the connections come
+// first in the poll.
+constexpr std::size_t kFixedFds = 6;
 
 }  // namespace
 
@@ -57,11 +60,15 @@ void Stack::Impl::Run() {
         lock.unlock();
         // A negative descriptor (a port not bound) is skipped by poll.
         const int ready = ::poll(set.fds.data(), set.fds.size(), wait);
+        Accepted accepted;
+        if (ready > 0 && set.fds[3].revents != 0) {
+            AcceptOne(accepted);
+        }
         lock.lock();
         if (stopping_ || ready <= 0) {
             continue;
         }
-        ServePorts(set.fds, packet);
+        ServePorts(set.fds, packet, accepted);
         ServeConnections(set);
     }
 }
@@ -87,21 +94,13 @@ void Stack::Impl::FillPollSet(Clock::time_point now, PollSet& set) const {
     const bool accepting = now >= accept_paused_until_;
     set.fds.push_back({accepting ? session_listener_.get() : -1, POLLIN, 0});
     set.fds.push_back({interface_watch_.fd(), POLLIN, 0});
+    set.fds.push_back({connections_.get(), POLLIN, 0});
     set.ids.clear();
-    for (const auto& in : incoming_) {
-        set.fds.push_back({in.fd.get(), POLLIN, 0});
-        set.ids.push_back(in.id);
-    }
-    for (const auto& q : queued_) {
-        // Only a hang-up matters; bytes sent early stay for the session.
-        set.fds.push_back({q.fd.get(), POLLRDHUP, 0});
-        set.ids.push_back(q.id);
-    }
-    set.lingering_from = set.fds.size();
     lingering_.Watch(set.fds, set.ids);
 }
 
-void Stack::Impl::ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet) {
+void Stack::Impl::ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet,
+                             Accepted& accepted) {
     if (fds[0].revents) {
         wake_.TryConsume();
     }
@@ -127,8 +126,8 @@ void Stack::Impl::ServePorts(const std::vector<pollfd>& fds, std::vector<std::ui
             }
         }
     }
-    if (fds[3].revents && session_listener_) {
-        AcceptConnections(Clock::now());
+    if (fds[3].revents) {
+        TakeAccepted(accepted, Clock::now());
     }
     if (fds[4].revents && interface_watch_.Drain()) {
         next_interface_scan_ = Clock::now();  // listed at the loop's next turn
@@ -136,19 +135,22 @@ void Stack::Impl::ServePorts(const std::vector<pollfd>& fds, std::vector<std::ui
 }
 
 void Stack::Impl::ServeConnections(const PollSet& set) {
-    // The lists may have changed while unlocked (a listen took a waiting request, its session
-    // ended and the descriptor's number went to a new connection): find each entry again by
-    // its id, never by the number.
     for (std::size_t i = kFixedFds; i < set.fds.size(); ++i) {
-        if (set.fds[i].revents == 0) {
-            continue;
+        if (set.fds[i].revents != 0) {
+            lingering_.Drain(set.ids[i - kFixedFds]);
         }
-        const std::uint64_t id = set.ids[i - kFixedFds];
-        if (i >= set.lingering_from) {
-            lingering_.Drain(id);
-        } else if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
-                                          [&](const Incoming& in) { return in.id == id; });
-                   it != incoming_.end()) {
+    }
+    if (set.fds[kFixedFds - 1].revents == 0) {
+        return;
+    }
+    // Asked under the lock: what the set reports is what the lists hold now.
+    std::array<epoll_event, kPacketsPerWake> ready{};
+    const int n = ::epoll_wait(connections_.get(), ready.data(), ready.size(), 0);
+    for (int i = 0; i < n; ++i) {
+        const std::uint64_t id = ready[i].data.u64;
+        if (auto it = std::find_if(incoming_.begin(), incoming_.end(),
+                                   [&](const Incoming& in) { return in.id == id; });
+            it != incoming_.end()) {
             if (!ReadIncoming(*it, deferred_)) {
                 incoming_.erase(it);
             }

@@ -73,7 +73,7 @@ void Stack::Impl::FailListens(NameEntry& entry, std::uint8_t code, Completions& 
 void Stack::Impl::RefuseQueued(std::uint8_t lana, const NetbiosName& name, std::uint8_t error) {
     for (auto it = queued_.begin(); it != queued_.end();) {
         if (it->lana == lana && it->called == name) {
-            Refuse(std::move(it->fd), error);
+            Refuse(it->fd.Release(), error);
             it = queued_.erase(it);
         } else {
             ++it;

@@ -1,3 +1,4 @@
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -81,6 +82,7 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
     NCB* ncb = entry.listens[index].ncb;
     ncb->ncb_lsn = lsn;
     ncb->ncb_num = entry.number;
+    SetCallAddress(*ncb, remote_address);
     std::memcpy(ncb->ncb_callname, calling.data(), calling.size());
     CompleteListen(entry, index, NRC_GOODRET, done);
     return true;
@@ -88,13 +90,14 @@ bool Stack::Impl::OfferToListen(Lana& lana, NameEntry& entry, UniqueFd& fd,
 
 void Stack::Impl::HandleSessionRequest(Incoming& in, const wire::SessionRequest& request,
                                        Completions& done) {
+    UniqueFd fd = in.fd.Release();
     Lana* lana = request.scoped ? nullptr : LanaForAddress(in.local_address);
     NameEntry* entry = lana ? FindHeld(*lana, request.called) : nullptr;
     if (entry == nullptr) {
-        Refuse(std::move(in.fd), wire::session_error::kCalledNotPresent);
+        Refuse(std::move(fd), wire::session_error::kCalledNotPresent);
         return;
     }
-    if (OfferToListen(*lana, *entry, in.fd, request.called, request.calling, in.remote_address,
+    if (OfferToListen(*lana, *entry, fd, request.called, request.calling, in.remote_address,
                       done)) {
         return;
     }
@@ -103,11 +106,17 @@ void Stack::Impl::HandleSessionRequest(Incoming& in, const wire::SessionRequest&
     });
     if (static_cast<std::size_t>(waiting) >= config_.listen_queue &&
         !MakeRoomInQueue(lana->number, request.called, in.remote_address)) {
-        Refuse(std::move(in.fd), wire::session_error::kInsufficientResources);
+        Refuse(std::move(fd), wire::session_error::kInsufficientResources);
         return;
     }
-    // The name's owner is busy with another session: wait for its next listen.
-    queued_.push_back({in.id, std::move(in.fd), lana->number, request.called, request.calling,
+    // The name's owner is busy with another session: wait for its next listen. Only a hang-up
+    // matters meanwhile; bytes sent early stay for the session.
+    WatchedFd watched(std::move(fd));
+    if (!watched.Watch(connections_.get(), EPOLLRDHUP, in.id)) {
+        Refuse(watched.Release(), wire::session_error::kInsufficientResources);
+        return;
+    }
+    queued_.push_back({in.id, std::move(watched), lana->number, request.called, request.calling,
                        in.remote_address, Clock::now() + config_.listen_wait});
 }
 
@@ -128,7 +137,7 @@ bool Stack::Impl::MakeRoomInQueue(std::uint8_t lana, const NetbiosName& called,
     auto it = std::find_if(queued_.rbegin(), queued_.rend(), [&](const Queued& q) {
         return q.lana == lana && q.called == called && q.remote_address == most->first;
     });
-    Refuse(std::move(it->fd), wire::session_error::kInsufficientResources);
+    Refuse(it->fd.Release(), wire::session_error::kInsufficientResources);
     queued_.erase(std::next(it).base());
     return true;
 }
@@ -203,7 +212,7 @@ void Stack::Impl::ServeQueued(Lana& lana, NameEntry& entry, const NetbiosName& n
         if (next == queued_.end()) {
             break;
         }
-        UniqueFd fd = std::move(next->fd);
+        UniqueFd fd = next->fd.Release();
         const NetbiosName calling = next->calling;
         const std::uint32_t remote = next->remote_address;
         queued_.erase(next);

@@ -57,7 +57,7 @@ void Stack::Impl::RunTimers(Clock::time_point now, Completions& done) {
     for (auto it = queued_.begin(); it != queued_.end();) {
         if (it->deadline <= now) {
             // No listen came in time: the name's port is busy for longer than a sender waits.
-            Refuse(std::move(it->fd), wire::session_error::kInsufficientResources);
+            Refuse(it->fd.Release(), wire::session_error::kInsufficientResources);
             it = queued_.erase(it);
         } else {
             ++it;

@@ -211,13 +211,16 @@ TEST_F(NetbiosVeth, EveryPacketKindDecodesCleanlyInWireshark) {
     peer_->RunInside([&] { ASSERT_TRUE(refused.Connect(here) && accepted.Connect(here)); });
     auto no = refused.Request("NOBODY");
     EXPECT_TRUE(no && no->first == wire::session_type::kNegative);
-    ASSERT_TRUE(accepted.SendBytes({0x85, 0, 0, 0}));
     Bytes unit = smb::SingleBlock("A", "B", "hi!");
     {
         AsyncListen listen(*local_, local_lana_, "SESSIONS");
-        auto yes = accepted.Request("SESSIONS");
+        // All in one write: the unit after the request is the session's, however it is read.
+        ASSERT_TRUE(accepted.SendBytes(
+            Concat(Concat({0x85, 0, 0, 0}, wire::EncodeSessionRequest(wire::MakeName("SESSIONS", 3),
+                                                                      wire::MakeName("PEER", 0))),
+                   Concat(SessionHeader(wire::session_type::kMessage, unit.size()), unit))));
+        auto yes = accepted.ReadAnswer();
         EXPECT_TRUE(yes && yes->first == wire::session_type::kPositive);
-        ASSERT_TRUE(accepted.SendMessage(unit));
         serve(listen);
         EXPECT_TRUE(accepted.ReadMessage());
     }
