@@ -124,7 +124,8 @@ std::string ServiceClient::Refusal() {
 
 std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
                                        const wire::NetbiosName& local,
-                                       const wire::NetbiosName& remote, Session::Limits limits) {
+                                       const wire::NetbiosName& remote, std::uint32_t address,
+                                       Session::Limits limits) {
     // Called with mutex_ held, by completions only: the number stays free until put.
     std::uint8_t lsn;
     {
@@ -138,10 +139,9 @@ std::uint8_t ServiceClient::AddSession(std::uint8_t lana, UniqueFd fd,
     // The service's stack made the socket and set it up (no delay) before handing it over.
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
-    const std::uint32_t address =
-        ::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
-            ? ntohl(peer.sin_addr.s_addr)
-            : 0;
+    if (address == 0 && ::getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+        address = ntohl(peer.sin_addr.s_addr);
+    }
     sessions_.Put(
         std::make_shared<Session>(std::move(fd), lana, lsn, local, remote, address, limits));
     return lsn;

@@ -82,9 +82,10 @@ class ServiceClient : public std::enable_shared_from_this<ServiceClient> {
     void ReadReplies(const std::shared_ptr<Connection>& connection);
     void CloseMailslot(std::uint64_t generation, const std::string& name);
 
-    // Sessions handed over.
+    // Sessions handed over; the peer's address is asked of the socket when not given.
     std::uint8_t AddSession(std::uint8_t lana, UniqueFd fd, const wire::NetbiosName& local,
-                            const wire::NetbiosName& remote, Session::Limits limits);
+                            const wire::NetbiosName& remote, std::uint32_t address,
+                            Session::Limits limits);
     std::shared_ptr<Session> FindSession(const NCB* ncb) const {
         return sessions_.Find(ncb->ncb_lana_num, ncb->ncb_lsn);
     }

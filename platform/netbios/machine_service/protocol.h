@@ -72,7 +72,7 @@ struct Reply {
     // The bounds a session handed over runs under, as the stack's own sessions do.
     std::uint32_t session_idle_ms = 0;
     std::uint32_t max_session_message = 0;
-    // A call's address the called name was found at; sent only when set.
+    // A call's address the called name was found at, a listen's the caller's; sent only when set.
     std::uint32_t address = 0;
 
     bool operator==(const Reply&) const = default;

@@ -64,8 +64,10 @@ std::uint8_t ServiceClient::TakeSession(const Waiter& w, const Reply& reply, Uni
     if (reply.max_session_message != 0) {
         limits.max_message = reply.max_session_message;
     }
+    // A call's address is where the name was found, which a retarget may have changed.
+    const std::uint32_t address = w.command == NCBLISTEN ? reply.address : 0;
     const std::uint8_t lsn = handed ? AddSession(ncb->ncb_lana_num, std::move(fd),
-                                                 FieldName(ncb->ncb_name), remote, limits)
+                                                 FieldName(ncb->ncb_name), remote, address, limits)
                                     : 0;
     if (lsn == 0) {
         return handed ? NRC_LOCTFUL : NRC_SABORT;

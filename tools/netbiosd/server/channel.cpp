@@ -61,7 +61,6 @@ bool Channel::Waiting() const {
 }
 
 bool Channel::Broken() const {
-    std::lock_guard lock(mutex_);
     return broken_;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -42,7 +43,7 @@ class Channel {
     const std::size_t max_waiting_;
     mutable std::mutex mutex_;
     std::deque<Outgoing> out_;
-    bool broken_ = false;
+    std::atomic<bool> broken_ = false;  // also read without the lock
     bool closed_ = false;
 };
 

@@ -57,6 +57,7 @@ void Server::ListenPosted(NCB* ncb) {
         }
         reply.num = ncb->ncb_num;
         reply.callname = FieldName(ncb->ncb_callname);
+        reply.address = CallAddress(*ncb);
     }
     // Straight to the program. What is left is bookkeeping on the service's thread, which need not
     // wake for it unless the program is to be cut off.
