@@ -1,8 +1,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/netbios/machine_service.h"
 #include "platform/netbios/machine_service/client_parts.h"
@@ -81,37 +83,52 @@ std::uint8_t ServiceClient::TakeSession(const Waiter& w, const Reply& reply, Uni
 }
 
 void ServiceClient::ReadReplies(const std::shared_ptr<Connection>& connection) {
-    for (;;) {
-        std::uint8_t buffer[kMaxMessageSize + 1];
-        iovec iov{buffer, sizeof buffer};
-        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int) * 4)];
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(connection->fd.get(), &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return;
-        }
-        std::vector<UniqueFd> fds;
-        for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&msg) : nullptr; c != nullptr;
-             c = CMSG_NXTHDR(&msg, c)) {
+    // Every reply that has arrived, up to a batch, in one call: a program that waits for each
+    // answer has one there, and a second read would only find none.
+    constexpr int kBatch = 8;
+    struct Slot {
+        std::array<std::uint8_t, kMaxMessageSize + 1> bytes;
+        alignas(cmsghdr) std::array<unsigned char, CMSG_SPACE(sizeof(int) * 4)> control;
+    };
+    std::array<Slot, kBatch> slots;
+    std::array<iovec, kBatch> iov{};
+    std::array<mmsghdr, kBatch> msgs{};
+    for (int i = 0; i < kBatch; ++i) {
+        iov[i] = {slots[i].bytes.data(), slots[i].bytes.size()};
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+        msgs[i].msg_hdr.msg_control = slots[i].control.data();
+        msgs[i].msg_hdr.msg_controllen = slots[i].control.size();
+    }
+    int n;
+    do {
+        n = ::recvmmsg(connection->fd.get(), msgs.data(), kBatch, MSG_DONTWAIT | MSG_CMSG_CLOEXEC,
+                       nullptr);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return;
+    }
+    // Every descriptor received is owned first, so that none is left open whatever comes.
+    std::array<std::vector<UniqueFd>, kBatch> fds;
+    for (int i = 0; i < n; ++i) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msgs[i].msg_hdr); c != nullptr;
+             c = CMSG_NXTHDR(&msgs[i].msg_hdr, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
                 const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-                for (std::size_t i = 0; i < count; ++i) {
+                for (std::size_t k = 0; k < count; ++k) {
                     int fd;
-                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-                    fds.emplace_back(fd);
+                    std::memcpy(&fd, CMSG_DATA(c) + k * sizeof(int), sizeof fd);
+                    fds[i].emplace_back(fd);
                 }
             }
         }
+    }
+    for (int i = 0; i < std::max(n, 1); ++i) {
+        const msghdr& msg = msgs[i].msg_hdr;
+        const std::size_t size = n > 0 ? msgs[i].msg_len : 0;
         const auto reply =
-            n > 0 && (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0 && fds.size() <= 1
-                ? DecodeReply({buffer, static_cast<std::size_t>(n)})
+            size > 0 && (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0 && fds[i].size() <= 1
+                ? DecodeReply({slots[i].bytes.data(), size})
                 : std::nullopt;
         if (!reply) {
             Break(connection);  // ended, or not the service we know
@@ -124,7 +141,7 @@ void ServiceClient::ReadReplies(const std::shared_ptr<Connection>& connection) {
             if (it != waiting_.end() && it->second->generation == connection->generation) {
                 waiter = std::move(it->second);
                 waiting_.erase(it);
-                Complete(waiter, *reply, fds.empty() ? UniqueFd() : std::move(fds[0]));
+                Complete(waiter, *reply, fds[i].empty() ? UniqueFd() : std::move(fds[i][0]));
             }
         }
         if (waiter) {

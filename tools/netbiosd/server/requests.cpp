@@ -1,6 +1,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "tools/netbiosd/server/server.h"
@@ -15,27 +16,33 @@ constexpr int kRequestsPerTurn = 16;
 }  // namespace
 
 Server::ReadResult Server::ReadRequests(Client& client) {
-    for (int i = 0; i < kRequestsPerTurn && !client.channel->Broken(); ++i) {
-        std::uint8_t buffer[kMaxMessageSize + 1];
-        iovec iov{buffer, sizeof buffer};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        const ssize_t n = ::recvmsg(client.channel->fd(), &msg, MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno == EAGAIN || errno == EWOULDBLOCK ? ReadResult::Read : ReadResult::Gone;
-        }
-        if (n == 0) {
+    // What has arrived, up to a turn's worth, in one call: a program that waits for each answer
+    // has one request there, and a second read would only find none.
+    std::array<std::array<std::uint8_t, kMaxMessageSize + 1>, kRequestsPerTurn> buffers;
+    std::array<iovec, kRequestsPerTurn> iov{};
+    std::array<mmsghdr, kRequestsPerTurn> msgs{};
+    for (int i = 0; i < kRequestsPerTurn; ++i) {
+        iov[i] = {buffers[i].data(), buffers[i].size()};
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n;
+    do {
+        n = ::recvmmsg(client.channel->fd(), msgs.data(), kRequestsPerTurn, MSG_DONTWAIT, nullptr);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK ? ReadResult::Read : ReadResult::Gone;
+    }
+    for (int i = 0; i < n && !client.channel->Broken(); ++i) {
+        const msghdr& msg = msgs[i].msg_hdr;
+        if (msgs[i].msg_len == 0) {
             return ReadResult::Gone;
         }
         // Descriptors sent along are refused (and closed by the system): nothing is taken here.
         if ((msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
             return ReadResult::Garbage;
         }
-        auto request = DecodeRequest({buffer, static_cast<std::size_t>(n)});
+        auto request = DecodeRequest({buffers[i].data(), msgs[i].msg_len});
         if (!request) {
             return ReadResult::Garbage;
         }
