@@ -105,7 +105,7 @@ class Stack::Impl {
     // An accepted connection before its session request has been read.
     struct Incoming {
         std::uint64_t id = 0;  // descriptor numbers are reused; ids are not
-        WatchedFd fd;          // by connections_ while its request has not all arrived
+        WatchedFd fd;          // in connections_ once kept in incoming_
         std::uint32_t local_address = 0;
         std::uint32_t remote_address = 0;
         std::array<std::uint8_t, kMaxRequestSize> buffer{};
@@ -125,7 +125,7 @@ class Stack::Impl {
     // A session request for a held name that waits for the next listen.
     struct Queued {
         std::uint64_t id = 0;
-        WatchedFd fd;  // by connections_, for a hang-up
+        WatchedFd fd;  // in connections_, for a hang-up
         std::uint8_t lana = 0;
         NetbiosName called{};
         NetbiosName calling{};
@@ -244,7 +244,8 @@ class Stack::Impl {
     void Run();
     void RunTasks();
     void FillPollSet(Clock::time_point now, PollSet& set) const;
-    // Reads the service ports, the wake-up event and the interface watch.
+    // Reads the service ports, the wake-up event and the interface watch, and takes what was
+    // accepted.
     void ServePorts(const std::vector<pollfd>& fds, std::vector<std::uint8_t>& packet,
                     Accepted& accepted);
     void ServeConnections(const PollSet& set);
@@ -269,7 +270,7 @@ class Stack::Impl {
                            Completions& done);
     void HandleDatagram(std::span<const std::uint8_t> bytes, const UdpSource& from);
     // Connections and their session requests (stack_incoming.cpp).
-    void AcceptOne(Accepted& a) const;
+    void AcceptOne(int listener, Accepted& a) const;
     // Under the lock: answers, queues or keeps what AcceptOne took.
     void TakeAccepted(Accepted& a, Clock::time_point now);
     // Reads what has arrived of the session request on the connection, touching nothing else.

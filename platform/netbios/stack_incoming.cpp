@@ -36,13 +36,13 @@ void Stack::Impl::MakeRoomForIncoming(std::uint32_t remote) {
     }
 }
 
-void Stack::Impl::AcceptOne(Accepted& a) const {
+void Stack::Impl::AcceptOne(int listener, Accepted& a) const {
     // One connection per wake: the listener stays readable while more wait, and a sender that
     // waits for its answer never has a second one queued behind it.
     sockaddr_in remote{};
     socklen_t remote_size = sizeof remote;
-    const int fd = ::accept4(session_listener_.get(), reinterpret_cast<sockaddr*>(&remote),
-                             &remote_size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&remote), &remote_size,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         a.error = errno;
         return;

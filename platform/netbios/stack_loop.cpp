@@ -62,7 +62,7 @@ void Stack::Impl::Run() {
         const int ready = ::poll(set.fds.data(), set.fds.size(), wait);
         Accepted accepted;
         if (ready > 0 && set.fds[3].revents != 0) {
-            AcceptOne(accepted);
+            AcceptOne(set.fds[3].fd, accepted);
         }
         lock.lock();
         if (stopping_ || ready <= 0) {
