@@ -14,10 +14,13 @@ build = sys.argv[1]
 
 with Lan() as lan:
     r = lan.receiver(build, "--computer", "RECVHOST", "--user", "recvuser")
+    # Each name has its own port, and a message is printed after its session ends: before the
+    # next sender goes to the other name, the line is waited for, so the lines keep this order.
+    printed = lambda count: wait_for(5, lambda: len(r.lines()) == count)
     assert wait_for(20, lambda: lan.smbclient("RECVUSER", "probe"))
     # As sent: CP850 umlauts as UTF-8, CRLF kept, the OEM line break 0x14 as CRLF.
-    assert lan.smbclient("RECVUSER", "Hello from smbclient\nsecond line äöü\n")
-    assert lan.smbclient("recvhost", "to the computer\x14next")
+    assert lan.smbclient("RECVUSER", "Hello from smbclient\nsecond line äöü\n") and printed(2)
+    assert lan.smbclient("recvhost", "to the computer\x14next") and printed(3)
 
     # Each unit is answered with an empty one of its command (the start with a group id that
     # counts up), and the session is hung up before the message is delivered.
@@ -26,6 +29,7 @@ with Lan() as lan:
         s.sendall(frame(single_block("ALICE", "RECVUSER", "single")))
         assert read_frame(s)[1] == b"\xffSMB\xd0" + bytes(30)
         assert s.recv(1) == b""
+    assert printed(4)
     groups = []
     for _ in range(2):
         with lan.connect() as s:
@@ -40,6 +44,7 @@ with Lan() as lan:
             s.sendall(frame(end(groups[-1])))
             assert read_frame(s)[1][4] == 0xD6 and s.recv(1) == b""
     assert groups == [4, 5], "numbered from 1 in the run, after the three from smbclient"
+    assert printed(6)
 
     # Start then end: empty text. A sender gone mid-message, or a unit that lies about its
     # counts mid-message: what came is delivered. Bad first units end their session unanswered.
