@@ -104,28 +104,23 @@ void Stack::Impl::ServePorts(const std::vector<pollfd>& fds, std::vector<std::ui
     if (fds[0].revents) {
         wake_.TryConsume();
     }
-    if (fds[1].revents && name_socket_) {
-        for (int i = 0; i < kPacketsPerWake; ++i) {
-            auto from = ReceiveUdp(name_socket_.get(), packet);
+    // Up to a wake's worth of datagrams from a port; cut ones are dropped.
+    auto read_port = [&](short revents, const UniqueFd& socket, const auto& handle) {
+        for (int i = 0; revents != 0 && socket && i < kPacketsPerWake; ++i) {
+            auto from = ReceiveUdp(socket.get(), packet);
             if (!from) {
                 break;
             }
             if (!from->truncated) {
-                HandleNameService(std::span(packet).first(from->size), *from, deferred_);
+                handle(std::span<const std::uint8_t>(packet).first(from->size), *from);
             }
         }
-    }
-    if (fds[2].revents && datagram_socket_) {
-        for (int i = 0; i < kPacketsPerWake; ++i) {
-            auto from = ReceiveUdp(datagram_socket_.get(), packet);
-            if (!from) {
-                break;
-            }
-            if (!from->truncated) {
-                HandleDatagram(std::span(packet).first(from->size), *from);
-            }
-        }
-    }
+    };
+    read_port(fds[1].revents, name_socket_, [&](auto bytes, const UdpSource& from) {
+        HandleNameService(bytes, from, deferred_);
+    });
+    read_port(fds[2].revents, datagram_socket_,
+              [&](auto bytes, const UdpSource& from) { HandleDatagram(bytes, from); });
     if (fds[3].revents) {
         TakeAccepted(accepted, Clock::now());
     }
