@@ -31,7 +31,7 @@ conf = f"{work}/smb.conf"
 user = f"tlvs{os.getpid()}"
 SWITCH = ['"smb ports = 445"', '"disable netbios = yes"', "systemctl disable --now nmbd",
           "systemctl enable --now tolvane-netbiosd.socket"]
-samba, procs = {}, []
+samba, procs, holder = {}, [], None
 as_user = ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups", "--inh-caps=-all",
            "--no-new-privs"]
 
@@ -50,11 +50,22 @@ def write_conf(switched):
 
 
 def start_samba(daemon):
-    """The daemon in a session and a PID namespace of its own, in the foreground: the helpers
-    smbd starts on demand (samba-dcerpcd) leave its session, and end with the namespace."""
+    """The daemon in a session of its own, in the foreground, in one PID namespace for Samba held
+    by a process of the test: the helpers smbd starts on demand (samba-dcerpcd) leave its
+    session, and end with the namespace. One namespace for both daemons, so that each has a PID
+    of its own there: Samba locks its messaging by PID, and a second PID 1 could not start."""
+    global holder
+    if holder is None:
+        # Its first process reaps what is left to it, so a stopped daemon leaves no zombie in
+        # its session.
+        reaper = "import os, time\nwhile True:\n try: os.wait()\n except OSError: time.sleep(0.1)"
+        holder = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", sys.executable,
+                                   "-c", reaper])
+        children = f"/proc/{holder.pid}/task/{holder.pid}/children"
+        assert wait_for(5, lambda: open(children).read().strip()), "no PID namespace for Samba"
     samba[daemon] = subprocess.Popen(
-        ["setsid", "unshare", "--pid", "--fork", "--kill-child", daemon, "--foreground",
-         "--no-process-group", "-s", conf],
+        ["setsid", "nsenter", f"--pid=/proc/{holder.pid}/ns/pid_for_children", daemon,
+         "--foreground", "--no-process-group", "-s", conf],
         stdout=subprocess.DEVNULL, stderr=open(f"{work}/{daemon}.err", "w"))
 
 
@@ -88,11 +99,14 @@ try:
     with Lan() as lan:
         write_conf(switched=False)
         subprocess.run(["mount", "--bind", conf, "/etc/samba/smb.conf"], check=True)
+        # nmbd's socket folder is in this namespace's own /run; smbd would make its parent, but
+        # nmbd may come first.
+        os.makedirs("/run/samba", exist_ok=True)
         start_samba("nmbd")
         start_samba("smbd")
-        held = lambda: subprocess.run(["ss", "-Hltn", "sport = :139"], capture_output=True,
-                                      text=True).stdout.strip() != ""
-        assert wait_for(30, held), "smbd does not listen on 139"
+        held = lambda port: subprocess.run(["ss", "-Hltun", f"sport = :{port}"],
+                                           capture_output=True, text=True).stdout.strip() != ""
+        assert wait_for(30, lambda: held(139) and held(137)), "smbd and nmbd do not listen"
 
         # Before the switch: a normal user's receiver (no service yet, no privilege) and the
         # service say what to change.
@@ -132,6 +146,9 @@ finally:
         p.wait(10)
     for daemon in list(samba):
         stop_samba(daemon)
+    if holder is not None:
+        holder.kill()  # its namespace, and what is left in it, goes with it (it ignores SIGTERM)
+        holder.wait(10)
     subprocess.run(["userdel", user], stderr=subprocess.DEVNULL)
     if failed:
         for name in sorted(os.listdir(work)):
